@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running Brelin needs. Safe to run
+# again: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config           # toolchain
+  libgtest-dev libgmock-dev           # unit tests
+  libbenchmark-dev                    # bench/
+  libcli11-dev                        # brelin-cli
+  clang libclang-rt-14-dev            # libFuzzer targets
+  lrzsz                               # an independent XMODEM sender for the transfer tests
+  qt6-base-dev                        # brelin, the desktop program
+  xvfb xauth                          # screenshots of the desktop program
+  locales                             # a decimal-comma locale for the locale-independence tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: missing packages: ${missing[*]} (run as root, or install them)" >&2
+    exit 1
+  fi
+  echo "setup: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# A decimal-comma locale, so tests can prove that reports do not depend on the user's locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  if [[ $(id -u) -eq 0 ]]; then
+    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen 2>/dev/null || true
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null 2>&1 || true
+  fi
+fi
