@@ -1,0 +1,286 @@
+// The transfer request and the XMODEM block receiver.
+
+#include <array>
+
+#include "serial/timed_io.h"
+#include "xfer/xfer.h"
+
+namespace brelin::xfer {
+
+namespace {
+
+constexpr int kByteTimeout = 1000;
+constexpr int kMaxRetries = 10;
+
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+  std::array<std::uint16_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned crc = i << 8;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+    table[i] = static_cast<std::uint16_t>(crc);
+  }
+  return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
+// One byte within the timeout, or a negative code. A line that has gone away (a USB adapter pulled
+// out, the far end hung up) ends the run at once with serial::kNoDevice: waiting out ten header
+// timeouts cannot bring it back.
+int ReadByte(XferSession& s, int timeout) {
+  const int c = serial::ReadCharTimed(*s.port, timeout);
+  if (c >= 0) return c;
+  if (c == serial::kNoDevice || s.port->status == serial::kNoDevice) {
+    if (s.status == 0) {
+      s.status = serial::kNoDevice;
+      XferMessage(s, "Transfer aborted...");
+    }
+    return serial::kNoDevice;
+  }
+  return c;
+}
+
+void CountError(XferSession& s) {
+  ++s.errorCount;
+  ++s.retryCount;
+}
+
+// A block arrived damaged or incomplete: ask again, then let the rest of it pass.
+bool RefuseAndPurge(XferSession& s) {
+  if (s.status != 0 || !SendRequest(s) || !PurgeLine(s)) return false;
+  CountError(s);
+  return true;
+}
+
+bool ReadBlockNumbers(XferSession& s) {
+  const int number = ReadByte(s, kByteTimeout);
+  const int complement = ReadByte(s, kByteTimeout);
+  if (number < 0 || complement < 0 || number != (~complement & 0xFF)) {
+    if (RefuseAndPurge(s)) {
+      XferMessage(s, "Bad block numbers %02x %02x", static_cast<unsigned>(number),
+                  static_cast<unsigned>(complement));
+    }
+    return false;
+  }
+  s.receivedBlock = number;
+  return true;
+}
+
+bool ReadData(XferSession& s) {
+  std::uint8_t* data = s.buffer.get();
+  for (int i = 0; i < s.blockLength; ++i) {
+    const int c = ReadByte(s, kByteTimeout);
+    if (c < 0) {
+      RefuseAndPurge(s);
+      return false;
+    }
+    data[i] = static_cast<std::uint8_t>(c);
+  }
+  return true;
+}
+
+bool ReadCheck(XferSession& s) {
+  const int first = ReadByte(s, kByteTimeout);
+  const int second = s.useCrc ? ReadByte(s, kByteTimeout) : 0;
+  if (first < 0 || second < 0) {
+    RefuseAndPurge(s);
+    return false;
+  }
+  s.checkValue = s.useCrc ? first * 256 + second : first;
+  return true;
+}
+
+bool CheckSequence(XferSession& s) {
+  if (s.receivedBlock == ((s.blockNumber - 1) & 0xFF)) {
+    if (!SendAck(s)) return false;
+    CountError(s);
+    XferMessage(s, "Duplicate block %ld", static_cast<long>(s.blockNumber));
+    return false;
+  }
+  if (s.receivedBlock == (s.blockNumber & 0xFF)) return true;
+  if (!SendRequest(s)) return false;
+  CountError(s);
+  XferMessage(s, "Bad block number waiting for number %ld", static_cast<long>(s.blockNumber));
+  return false;
+}
+
+bool CheckData(XferSession& s) {
+  const std::uint8_t* data = s.buffer.get();
+  const auto length = static_cast<std::size_t>(s.blockLength);
+  if (s.useCrc) {
+    if (Crc16Xmodem(length, 0, data) == (s.checkValue & 0xFFFF)) return true;
+  } else {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < length; ++i) sum += data[i];
+    if ((sum & 0xFF) == static_cast<unsigned>(s.checkValue)) return true;
+  }
+  if (!SendRequest(s)) return false;
+  CountError(s);
+  XferMessage(s, s.useCrc ? "Bad CRC on block number %ld" : "Bad checksum on block number %ld",
+              static_cast<long>(s.blockNumber));
+  return false;
+}
+
+}  // namespace
+
+std::uint16_t Crc16Xmodem(std::size_t count, std::uint16_t start, const std::uint8_t* bytes) {
+  unsigned crc = start;
+  for (std::size_t i = 0; i < count; ++i) {
+    crc = kCrcTable[((crc >> 8) ^ bytes[i]) & 0xFF] ^ ((crc << 8) & 0xFFFF);
+  }
+  return static_cast<std::uint16_t>(crc);
+}
+
+bool SendRequest(XferSession& s) {
+  const int request = (s.blockNumber >= 2 || !s.useCrc) ? kNak : kCrcRequest;
+  if (XferSendChar(s, request) >= 0) return true;
+  // Keep a more telling reason (an abort, the line gone) over the generic one.
+  if (s.status == 0 || s.status == kXferSendCharFailed) s.status = kXferRequestFailed;
+  return false;
+}
+
+bool SendAck(XferSession& s) {
+  if (XferSendChar(s, kAck) >= 0) return true;
+  if (s.status == 0 || s.status == kXferSendCharFailed) s.status = kXferAckFailed;
+  return false;
+}
+
+bool PurgeLine(XferSession& s) {
+  if (XferAbortCheck(s)) return false;
+  for (;;) {
+    while (s.port->ReadChar() >= 0) {
+    }
+    if (ReadByte(s, kByteTimeout) <= 0) return true;
+    if (XferAbortCheck(s)) return false;
+  }
+}
+
+bool WaitHeader(XferSession& s) {
+  int reads = s.blockNumber < 2 ? 5 : 10;
+  for (;;) {
+    const int c = ReadByte(s, kByteTimeout);
+    if (c < 0) {
+      if (s.status != 0 || XferAbortCheck(s)) return false;
+      if (--reads > 0) continue;
+      break;
+    }
+    const int previous = s.header;
+    s.header = c;
+    if (c == kSoh || c == kStx || c == kEot) return true;
+    if (c == kCan) {
+      if (previous == kCan) {
+        s.status = kXferCancelled;
+        return false;
+      }
+      break;
+    }
+    // Noise: let it pass until the line has been quiet for a whole byte timeout.
+    for (;;) {
+      if (ReadByte(s, kByteTimeout) < 0) {
+        if (s.status != 0) return false;
+        break;
+      }
+      if (XferAbortCheck(s)) return false;
+    }
+    break;
+  }
+  CountError(s);
+  // A sender that ignores "C" may only know checksum blocks: from the third failure ask with NAK.
+  if (s.retryCount > 2 && s.blockNumber == 1 && s.protocol <= 2) s.useCrc = 0;
+  if (!SendRequest(s)) return false;
+  if (s.retryCount >= kMaxRetries) s.status = kXferNoHeader;
+  return false;
+}
+
+bool ReceiveBlock(XferSession& s) {
+  while (s.retryCount < kMaxRetries) {
+    if (XferAbortCheck(s)) return false;
+    if (!WaitHeader(s)) {
+      if (s.status != 0) return false;
+      continue;
+    }
+    switch (s.header) {
+      case kSoh:
+        s.blockLength = 128;
+        break;
+      case kStx:
+        s.blockLength = 1024;
+        break;
+      case kEot:
+        return true;
+      default:
+        s.status = kXferBadHeader;
+        return false;
+    }
+    if (!ReadBlockNumbers(s) || !ReadData(s) || !ReadCheck(s) || !CheckSequence(s) ||
+        !CheckData(s)) {
+      if (s.status != 0) return false;
+      continue;
+    }
+    XferMessage(s, "Read %d byte block %ld", static_cast<int>(s.blockLength),
+                static_cast<long>(s.blockNumber));
+    ++s.blockNumber;
+    return true;
+  }
+  s.status = kXferTooManyRetries;
+  return false;
+}
+
+void XferRun(XferSession& s) {
+  if (!XferInit(s)) return;
+  s.blockNumber = 1;
+  if (!XferOpenFile(s)) return;
+  if (!SendRequest(s)) return XferFinish(s);
+  for (;;) {
+    if (!ReceiveBlock(s)) return XferFinish(s);
+    if (s.header == kSoh || s.header == kStx) {
+      if (std::fwrite(s.buffer.get(), static_cast<std::size_t>(s.blockLength), 1, s.file) != 1) {
+        s.status = kXferWriteFailed;
+        return XferFinish(s);
+      }
+      s.bytesStored += s.blockLength;
+      if (!SendAck(s)) return XferFinish(s);
+      s.retryCount = 0;
+    } else if (s.header == kEot) {
+      SendAck(s);
+      XferMessage(s, "End of file, cleaning up");
+      return XferFinish(s);
+    } else {
+      s.status = kXferBadHeader;
+      return XferFinish(s);
+    }
+  }
+}
+
+int XferReceive(serial::Port& port, const char* localName, MessageSink sink, PassCallback cb,
+                const std::int32_t* options) {
+  XferSession s;
+  s.localName = localName;
+  s.port = &port;
+  s.messageSink = std::move(sink);
+  s.passCallback = std::move(cb);
+  for (const std::int32_t* tag = options; tag && *tag != kOptEnd; ++tag) {
+    switch (*tag) {
+      case kOptAccepted:
+        break;
+      case kOptCarrierWatch:
+        s.carrierWatch = 1;
+        break;
+      case kOpt1007:
+        s.option1007 = *++tag;
+        break;
+      case kOptChecksum:
+        s.useCrc = 0;
+        break;
+      case kOpt1027:
+        s.option1027 = *++tag;
+        break;
+      default:
+        return serial::kInvalidArgument;
+    }
+  }
+  XferRun(s);
+  return s.status != 0 ? s.status : s.filesReceived;
+}
+
+}  // namespace brelin::xfer
