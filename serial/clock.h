@@ -4,8 +4,8 @@
 
 namespace brelin::serial {
 
-// Milliseconds on a wrapping unsigned 32-bit counter. Every timeout of the serial layer, the transfer
-// and the sequences is measured on it; tests replace the source with a virtual clock.
+// Milliseconds on a wrapping unsigned 32-bit counter. Every timeout of the serial layer, the
+// transfer and the sequences is measured on it; tests replace the source with a virtual clock.
 std::uint32_t TickCount();
 
 // Pauses without dispatching anything (the fixed pauses of the sequences). Tests replace it so

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -9,6 +10,7 @@
 namespace brelin::serial {
 
 struct Port;
+struct Driver;
 
 // Receives one line of a Dump, without a line end.
 using DumpSink = std::function<void(std::string_view line)>;
@@ -53,8 +55,10 @@ struct Port {
   std::int32_t portNumber = 0;
   std::int32_t status = 0;  // sticky: the code of the last recorded failure, until ClearError
   std::int32_t driverKind = 0;
-  std::uint32_t count = 0;  // bytes moved by the last ReadBuffer/WriteBuffer, chars stored by ReadLine
+  std::uint32_t count =
+      0;  // bytes moved by the last ReadBuffer/WriteBuffer, chars stored by ReadLine
   PortOps ops{};
+  const Driver* driver = nullptr;  // the driver whose operations are installed; null when unopened
 
   int ReadChar() { return ops.ReadChar(*this); }
   int WriteChar(int c) { return ops.WriteChar(*this, c); }
@@ -84,11 +88,12 @@ struct Port {
 
 // What a driver contributes to OpenPort. Null operations keep their defaults.
 struct Driver {
-  std::int32_t kind;                      // stored in Port::driverKind
-  int (*PlatformCheck)();                 // 0 when the platform can be served; null = always
-  void* (*NewData)();                     // zero-filled private record, or null when out of memory
-  void (*DeleteData)(void* data);         // releases what NewData made (used by Close paths)
-  int (*OpenDevice)(Port&, int portNumber);  // 0, or a negative PortStatus (also in the status word)
+  std::int32_t kind;               // stored in Port::driverKind
+  int (*PlatformCheck)();          // 0 when the platform can be served; null = always
+  void* (*NewData)();              // zero-filled private record, or null when out of memory
+  void (*DeleteData)(void* data);  // releases what NewData made (used by Close paths)
+  int (*OpenDevice)(Port&,
+                    int portNumber);  // 0, or a negative PortStatus (also in the status word)
   // Descriptor that becomes readable when input arrives, for idle hooks that wait in poll();
   // -1 when there is none (the in-memory test driver).
   int (*Descriptor)(const Port&);
@@ -120,6 +125,16 @@ Port* PortListHead();
 // 0x80 when the modem status shows carrier detect, 0 when not, ModemStatus's own result when that
 // is 0 or negative (a failing query is not a lost carrier).
 int CarrierDetect(Port& port);
+
+// Unlinks the Port from PortList and releases it (the FailurePort is only unlinked): the last step
+// of every driver's Close, whatever failed before it.
+void UnlinkAndRelease(Port& port);
+
+// Zero-filled memory for Ports and driver records (released with std::free); null when out of
+// memory. Tests replace the allocator to reach the out-of-memory paths; nullptr restores calloc.
+using Allocator = void* (*)(std::size_t size);
+void SetAllocator(Allocator allocator);
+void* AllocateZeroed(std::size_t size);
 
 // Translates an errno value into a PortStatus: ENOENT/ENODEV/ENXIO -14; EBUSY/EWOULDBLOCK/EACCES/
 // EPERM -3; ENOMEM -5; anything else -1.

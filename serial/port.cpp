@@ -1,0 +1,236 @@
+#include "serial/port.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "serial/posix_driver.h"
+
+namespace brelin::serial {
+namespace {
+
+Port* portList = nullptr;
+bool closeAllRegistered = false;
+Port failurePort;  // handed out when memory runs out; never released
+const Driver* defaultDriver = nullptr;
+Allocator allocator = nullptr;
+
+int Unsupported(Port& port) {
+  port.status = kNotSupported;
+  return kNotSupported;
+}
+template <typename... Args>
+int UnsupportedWith(Port& port, Args...) {
+  return Unsupported(port);
+}
+
+int DumpUnsupported(Port& port, const DumpSink& out) {
+  out("Port dump not supported for this driver");
+  out("");
+  return Unsupported(port);
+}
+
+void Unlink(Port& port) {
+  for (Port** link = &portList; *link != nullptr; link = &(*link)->next) {
+    if (*link == &port) {
+      *link = port.next;
+      break;
+    }
+  }
+  port.next = nullptr;
+}
+
+void Release(Port& port) {
+  if (&port == &failurePort) return;
+  port.~Port();
+  std::free(&port);
+}
+
+int DefaultClose(Port& port) {
+  UnlinkAndRelease(port);
+  return kOk;
+}
+
+void DefaultClearError(Port& port) {
+  port.status = kOk;
+}
+
+constexpr PortOps kDefaultOps = {
+    .ReadChar = Unsupported,
+    .SpareOp1 = Unsupported,
+    .WriteChar = UnsupportedWith<int>,
+    .Close = DefaultClose,
+    .SetLine = UnsupportedWith<int, int, int, int>,
+    .UseXonXoff = UnsupportedWith<int>,
+    .UseRtsCts = UnsupportedWith<int>,
+    .UseDtrDsr = UnsupportedWith<int>,
+    .SetDtr = UnsupportedWith<int>,
+    .SetRts = UnsupportedWith<int>,
+    .TxFree = Unsupported,
+    .TxUsed = Unsupported,
+    .RxFree = Unsupported,
+    .RxUsed = Unsupported,
+    .ClearTx = Unsupported,
+    .WriteBuffer = UnsupportedWith<const void*, unsigned>,
+    .ReadBuffer = UnsupportedWith<void*, unsigned>,
+    .Dump = DumpUnsupported,
+    .SendBreak = UnsupportedWith<int>,
+    .ModemStatus = Unsupported,
+    .LineStatus = Unsupported,
+    .ClearLineStatus = Unsupported,
+    .SpareOp2 = Unsupported,
+    .ClearError = DefaultClearError,
+};
+
+// Registration, list membership and default operations; no other field is touched.
+void Initialise(Port& port) {
+  if (!closeAllRegistered) {
+    closeAllRegistered = true;
+    std::atexit(CloseAllPorts);
+  }
+  Unlink(port);  // the FailurePort may still be listed from an earlier hand-out
+  port.next = portList;
+  portList = &port;
+  port.ops = kDefaultOps;
+}
+
+Port* HandOutFailurePort() {
+  Initialise(failurePort);
+  failurePort.driverData = nullptr;
+  failurePort.driver = nullptr;
+  failurePort.portNumber = -1;
+  failurePort.driverKind = -1;
+  failurePort.status = kOutOfMemory;
+  return &failurePort;
+}
+
+template <typename Slot>
+void Install(Slot& slot, Slot op) {
+  if (op != nullptr) slot = op;
+}
+
+void InstallDriverOps(PortOps& ops, const PortOps& from) {
+  Install(ops.ReadChar, from.ReadChar);
+  Install(ops.SpareOp1, from.SpareOp1);
+  Install(ops.WriteChar, from.WriteChar);
+  Install(ops.Close, from.Close);
+  Install(ops.SetLine, from.SetLine);
+  Install(ops.UseXonXoff, from.UseXonXoff);
+  Install(ops.UseRtsCts, from.UseRtsCts);
+  Install(ops.UseDtrDsr, from.UseDtrDsr);
+  Install(ops.SetDtr, from.SetDtr);
+  Install(ops.SetRts, from.SetRts);
+  Install(ops.TxFree, from.TxFree);
+  Install(ops.TxUsed, from.TxUsed);
+  Install(ops.RxFree, from.RxFree);
+  Install(ops.RxUsed, from.RxUsed);
+  Install(ops.ClearTx, from.ClearTx);
+  Install(ops.WriteBuffer, from.WriteBuffer);
+  Install(ops.ReadBuffer, from.ReadBuffer);
+  Install(ops.Dump, from.Dump);
+  Install(ops.SendBreak, from.SendBreak);
+  Install(ops.ModemStatus, from.ModemStatus);
+  Install(ops.LineStatus, from.LineStatus);
+  Install(ops.ClearLineStatus, from.ClearLineStatus);
+  Install(ops.SpareOp2, from.SpareOp2);
+  // ClearError is the same in every Port.
+}
+
+}  // namespace
+
+void UnlinkAndRelease(Port& port) {
+  Unlink(port);
+  Release(port);
+}
+
+void SetAllocator(Allocator a) {
+  allocator = a;
+}
+
+void* AllocateZeroed(std::size_t size) {
+  return allocator != nullptr ? allocator(size) : std::calloc(1, size);
+}
+
+const Driver& DefaultDriver() {
+  return defaultDriver != nullptr ? *defaultDriver : PosixDriver();
+}
+
+void SetDefaultDriver(const Driver* driver) {
+  defaultDriver = driver;
+}
+
+Port* OpenPort(int portNumber, int baudRate, int parity, int dataBits, int stopBits) {
+  return OpenPort(DefaultDriver(), portNumber, baudRate, parity, dataBits, stopBits);
+}
+
+Port* OpenPort(const Driver& driver, int portNumber, int baudRate, int parity, int dataBits,
+               int stopBits) {
+  void* memory = AllocateZeroed(sizeof(Port));
+  if (memory == nullptr) return HandOutFailurePort();
+  Port* port = new (memory) Port{};
+  Initialise(*port);
+
+  if (driver.PlatformCheck != nullptr && driver.PlatformCheck() != kOk) {
+    port->status = kNotSupported;
+    return port;
+  }
+  void* data = driver.NewData();
+  if (data == nullptr) {
+    DefaultClose(*port);
+    return HandOutFailurePort();
+  }
+  port->driverData = data;
+  port->portNumber = portNumber;
+  port->driverKind = driver.kind;
+
+  if (int result = driver.OpenDevice(*port, portNumber); result < 0) {
+    // The unopened Port only has the default Close, which knows nothing of the record.
+    driver.DeleteData(data);
+    port->driverData = nullptr;
+    port->status = result;
+    return port;
+  }
+  if (driver.ops.SetLine != nullptr)
+    driver.ops.SetLine(*port, baudRate, parity, dataBits, stopBits);
+  InstallDriverOps(port->ops, driver.ops);
+  port->driver = &driver;
+  return port;
+}
+
+void CloseAllPorts() {
+  while (portList != nullptr) portList->Close();
+}
+
+Port* PortListHead() {
+  return portList;
+}
+
+int CarrierDetect(Port& port) {
+  int modem = port.ModemStatus();
+  return modem <= 0 ? modem : (modem & 0x80);
+}
+
+int MapSystemError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return kNoDevice;
+    case EBUSY:
+    case EWOULDBLOCK:
+    case EACCES:
+    case EPERM:
+      return kPortInUse;
+    case ENOMEM:
+      return kOutOfMemory;
+    default:
+      return kPlatformFailure;
+  }
+}
+
+int PortDescriptor(const Port& port) {
+  if (port.driver == nullptr || port.driver->Descriptor == nullptr) return -1;
+  return port.driver->Descriptor(port);
+}
+
+}  // namespace brelin::serial

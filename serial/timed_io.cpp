@@ -1,0 +1,176 @@
+#include "serial/timed_io.h"
+
+#include <poll.h>
+
+#include <cstring>
+
+#include "serial/clock.h"
+
+namespace brelin::serial {
+namespace {
+
+constexpr int kPollSliceMs = 10;
+constexpr int kNoLimit = -1;
+constexpr int kCrLf = -2;
+constexpr int kNoTerminator = -1;
+constexpr unsigned kDrainChunk = 64;
+
+IdleHookFn idleHook = PollIdle;
+
+bool Expired(std::uint32_t start, int timeout) {
+  return timeout != kNoLimit && TimedOut(start, timeout, TickCount());
+}
+
+}  // namespace
+
+IdleHookFn IdleHook() {
+  return idleHook;
+}
+
+void SetIdleHook(IdleHookFn hook) {
+  idleHook = hook != nullptr ? hook : PollIdle;
+}
+
+int CallIdleHook(Port& port) {
+  return idleHook(port);
+}
+
+int PollIdle(Port& port) {
+  int fd = PortDescriptor(port);
+  // Input that is already queued belongs to a caller that is not reading now (IdleWait), and a
+  // failed line reports at once: waiting in poll() would return immediately and spin.
+  if (fd < 0 || port.RxUsed() != 0) {
+    Pause(kPollSliceMs);
+    return 0;
+  }
+  pollfd p{fd, POLLIN, 0};
+  poll(&p, 1, kPollSliceMs);  // EINTR only ends this slice early
+  return 0;
+}
+
+int ReadCharTimed(Port& port, int timeout) {
+  std::uint32_t start = TickCount();
+  if (port.RxUsed() != 0) return port.ReadChar();
+  for (;;) {
+    if (int hook = CallIdleHook(port); hook < 0) {
+      port.status = hook;
+      return hook;
+    }
+    if (Expired(start, timeout)) return kNothingReceived;
+    if (port.RxUsed() != 0) return port.ReadChar();
+  }
+}
+
+int ReadLine(Port& port, char* buffer, unsigned capacity, int terminator, int timeout) {
+  std::uint32_t start = TickCount();
+  if (buffer == nullptr || capacity < 2 || terminator > 255 || terminator < kCrLf) {
+    port.status = kInvalidArgument;
+    return kInvalidArgument;
+  }
+  const bool crLfEnds = terminator == kNoTerminator || terminator == kCrLf;
+  unsigned stored = 0;
+  bool crHeld = false;
+  auto finish = [&](int result) {
+    buffer[stored] = '\0';
+    port.count = stored;
+    return result;
+  };
+  auto store = [&](char c) {
+    if (stored >= capacity - 1) return false;
+    buffer[stored++] = c;
+    return true;
+  };
+  auto overflow = [&] {
+    port.status = kLineTooLong;
+    return finish(kLineTooLong);
+  };
+
+  for (;;) {
+    int c = port.ReadChar();
+    if (c == kNothingReceived) {
+      if (Expired(start, timeout)) {
+        if (crHeld && !crLfEnds && !store('\r')) return overflow();
+        return finish(kNothingReceived);
+      }
+      if (int hook = CallIdleHook(port); hook < 0) return finish(hook);
+      continue;
+    }
+    if (c < 0) {
+      port.status = c;
+      return finish(c);
+    }
+    if (c == '\n' && crHeld && crLfEnds) return finish(port.status);
+    if (crHeld) {
+      if (!store('\r')) return overflow();
+      crHeld = false;
+    }
+    if (c == terminator) return finish(port.status);
+    if (c == '\r') {
+      crHeld = true;
+    } else if (!store(static_cast<char>(c))) {
+      return overflow();
+    }
+  }
+}
+
+int WriteString(Port& port, const char* text, int terminator) {
+  port.count = 0;
+  if (text == nullptr || terminator < kCrLf || terminator > 255) {
+    port.status = kInvalidArgument;
+    return kInvalidArgument;
+  }
+  port.WriteBuffer(text, static_cast<unsigned>(std::strlen(text)));
+  if (port.status < 0) return port.status;
+  if (terminator >= 0) {
+    port.WriteChar(terminator);
+  } else if (terminator == kCrLf) {
+    port.WriteChar('\r');
+    port.WriteChar('\n');
+  }
+  return port.status;
+}
+
+int ReadBlock(Port& port, void* buffer, unsigned n, int timeout) {
+  port.count = 0;
+  if (n == 0) return kOk;  // nothing to wait for
+  unsigned total = 0;
+  std::uint32_t start = TickCount();
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  for (;;) {
+    while (port.RxUsed() == 0) {
+      if (Expired(start, timeout)) return kNothingReceived;
+      if (int hook = CallIdleHook(port); hook < 0) return hook;
+    }
+    port.count = 0;  // a failing read leaves it alone; only what was read may count
+    port.ReadBuffer(bytes + total, n - total);
+    unsigned got = port.count;
+    total += got;
+    port.count = total;
+    if (total >= n) return kOk;
+    if (port.status < 0) return port.status;
+    if (got == 0) {  // queue reported but nothing delivered: still keep to the deadline
+      if (Expired(start, timeout)) return kNothingReceived;
+      if (int hook = CallIdleHook(port); hook < 0) return hook;
+    }
+  }
+}
+
+int DrainInput(Port& port) {
+  unsigned char scratch[kDrainChunk];
+  for (;;) {
+    int result = port.ReadBuffer(scratch, kDrainChunk);
+    if (result < 0 && result != kNothingReceived) return result;
+    if (port.count == 0) return kOk;
+  }
+}
+
+int IdleWait(Port& port, int milliseconds) {
+  std::uint32_t start = TickCount();
+  if (milliseconds <= 0) return kOk;
+  while (!TimedOut(start, milliseconds, TickCount())) {
+    if (int hook = CallIdleHook(port); hook < 0) return hook;
+  }
+  return kOk;
+}
+
+}  // namespace brelin::serial
