@@ -1,0 +1,132 @@
+#include "report/analysis.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "report/file_error.h"
+#include "report/report_writer.h"
+#include "report/value_format.h"
+
+namespace brelin::report {
+namespace {
+
+constexpr std::uint8_t kKindMask = 0xC0;
+constexpr std::uint8_t kMeasurementKind = 0x80;
+
+// Whole records read per system call; the image is streamed through this one buffer.
+constexpr std::size_t kChunkRecords = 5461;
+
+std::int32_t Timestamp(const std::uint8_t* record) {
+  const std::uint32_t bits = std::uint32_t{record[8]} << 24 | std::uint32_t{record[9]} << 16 |
+                             std::uint32_t{record[10]} << 8 | record[11];
+  return static_cast<std::int32_t>(bits);
+}
+
+class ImageFile {
+ public:
+  explicit ImageFile(const std::string& path)
+      : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) throw FileError(path_, std::strerror(errno));
+  }
+  ~ImageFile() { ::close(fd_); }
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  // Reads up to `size` bytes; 0 at the end of the file.
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) {
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw FileError(path_, std::strerror(errno));
+    }
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
+}  // namespace
+
+ImageDecoder::ImageDecoder(PointTable& table) : table_(table) {
+  for (auto& point : table_) {
+    for (PointSlot& slot : point) slot.timestamp = 0;
+  }
+}
+
+int ImageDecoder::DecodeRecord(const std::uint8_t* record, std::size_t count) {
+  // A fragment is the image's fill after its last record, not a measurement.
+  if (count < kRecordSize) return 0;
+  if ((record[0] & kKindMask) == kMeasurementKind) StoreMeasurement(record);
+  return 0;
+}
+
+void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
+  const int point = (record[0] & 0x1F) * 32 + (record[1] >> 3);
+  if (point >= kPointCount) return;
+  const std::int32_t t = Timestamp(record);
+
+  auto& slots = table_[point];
+  int oldest = 0;
+  for (int k = 1; k < kSlotsPerPoint; ++k) {
+    if (slots[k].timestamp < slots[oldest].timestamp) oldest = k;
+  }
+  if (t < slots[oldest].timestamp) return;
+
+  slots[oldest].timestamp = t;
+  slots[oldest].sensorType = record[3];
+  raw_[point][oldest] = static_cast<std::uint16_t>(record[6] << 8 | record[7]);
+}
+
+void ImageDecoder::FormatSlots(const app::MainModel& model) {
+  for (int p = 0; p < kPointCount; ++p) {
+    for (int k = 0; k < kSlotsPerPoint; ++k) {
+      PointSlot& slot = table_[p][k];
+      if (slot.timestamp == 0) continue;
+      const ValueText text = FormatValue(model, slot.sensorType, raw_[p][k]);
+      const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
+      std::memcpy(slot.valueText, view.data(), view.size());
+      slot.valueText[view.size()] = '\0';
+    }
+  }
+}
+
+void AnalyseImage(app::MainModel& model, const std::string& imagePath) {
+  // The layout is the operator's choice even when no record refreshes the options.
+  ReadReportOptions(model);
+  ImageDecoder decoder(model.pointTable);
+  model.SetProgress(70);
+  model.AppendStatus("Analysing data.\r\n");
+
+  {
+    ImageFile image(imagePath);
+    std::uint8_t buffer[kChunkRecords * kRecordSize];
+    std::size_t held = 0;
+    while (const std::size_t n = image.Read(buffer + held, sizeof buffer - held)) {
+      held += n;
+      const std::size_t whole = held - held % kRecordSize;
+      for (std::size_t at = 0; at < whole; at += kRecordSize) {
+        decoder.DecodeRecord(buffer + at, kRecordSize);
+      }
+      std::memmove(buffer, buffer + whole, held - whole);
+      held -= whole;
+    }
+    decoder.DecodeRecord(buffer, held);
+  }
+  decoder.FormatSlots(model);
+  model.SetProgress(85);
+
+  if (CurrentReportOptions().reportFormat == kAscii) {
+    model.AppendStatus("Creating ASCII file report.\r\n");
+    WriteAsciiReport(model);
+  } else {
+    model.AppendStatus("Creating CSV file report.\r\n");
+    WriteCsvReport(model);
+  }
+  model.SetProgress(100);
+}
+
+}  // namespace brelin::report

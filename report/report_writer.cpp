@@ -1,0 +1,135 @@
+#include "report/report_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "report/replace_file.h"
+#include "report/value_format.h"
+
+namespace brelin::report {
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+constexpr std::string_view kNoFileName = "There is no output File name selected ";
+
+enum class Layout { kAscii, kCsv };
+
+void AppendHeader(std::string& out, Layout layout, std::int32_t serialNumber,
+                  std::time_t createdAt) {
+  const std::string created = CreationTimeText(createdAt);
+  const std::string serial = std::to_string(serialNumber);
+  if (layout == Layout::kAscii) {
+    out += "KLV480 report created at " + created + "\r\n";
+    out += "Data downloaded from device NE" + serial + "\r\n\r\n";
+    out += "Point\tNr\tValue\tType\tTimestamp\r\n";
+  } else {
+    out += "\"KLV480 report created at " + created + "\"\r\n";
+    out += "\"Data downloaded from device NE" + serial + "\"\r\n\r\n";
+    out += "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n";
+  }
+}
+
+void AppendRow(std::string& out, Layout layout, int point, int position, const PointSlot& slot) {
+  const std::string_view value(slot.valueText, strnlen(slot.valueText, sizeof slot.valueText));
+  const std::string_view name = SensorTypeName(slot.sensorType);
+  const std::string time = RowTimeText(slot.timestamp);
+  const std::string_view separator = layout == Layout::kAscii ? "\t" : "\",\"";
+  if (layout == Layout::kCsv) out += '"';
+  out += std::to_string(point);
+  out += separator;
+  out += std::to_string(position);
+  out += separator;
+  for (const char c : value) {
+    // The tab between number and unit splits them into two columns.
+    if (c == '\t') {
+      out += separator;
+    } else {
+      out += c;
+    }
+  }
+  out += separator;
+  out += name;
+  out += separator;
+  out += time;
+  if (layout == Layout::kCsv) out += '"';
+  out += "\r\n";
+}
+
+std::string FormatReport(Layout layout, PointTable& table, std::int32_t serialNumber,
+                         std::time_t createdAt) {
+  std::string out;
+  AppendHeader(out, layout, serialNumber, createdAt);
+  for (int p = 0; p < kPointCount; ++p) {
+    OrderSlots(table, p);
+    for (int j = 0; j < kSlotsPerPoint; ++j) {
+      if (table[p][j].timestamp != 0) AppendRow(out, layout, p, j, table[p][j]);
+    }
+  }
+  return out;
+}
+
+void WriteReport(Layout layout, app::MainModel& model, std::time_t createdAt) {
+  const std::string path = model.OutputFileName();
+  if (path.empty()) {
+    model.ShowMessage(kNoFileName);
+    return;
+  }
+  ReplaceFile(path,
+              FormatReport(layout, model.pointTable, model.deviceInfo.serialNumber, createdAt));
+}
+
+}  // namespace
+
+std::string FormatTimeText(const std::tm& time) {
+  char text[50];
+  std::snprintf(text, sizeof text, "%s %s %02d, %04d %02d:%02d",
+                kDayNames[static_cast<unsigned>(time.tm_wday) % 7],
+                kMonthNames[static_cast<unsigned>(time.tm_mon) % 12], time.tm_mday,
+                time.tm_year + 1900, time.tm_hour, time.tm_min);
+  return text;
+}
+
+std::string RowTimeText(std::int32_t timestamp) {
+  const std::time_t seconds = timestamp;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  return FormatTimeText(utc);
+}
+
+std::string CreationTimeText(std::time_t time) {
+  std::tm local{};
+  localtime_r(&time, &local);
+  return FormatTimeText(local);
+}
+
+void OrderSlots(PointTable& table, int point) {
+  auto& slots = table[point];
+  const auto used = std::find_if(slots.begin(), slots.end(),
+                                 [](const PointSlot& slot) { return slot.timestamp == 0; });
+  std::stable_sort(slots.begin(), used, [](const PointSlot& a, const PointSlot& b) {
+    return a.timestamp < b.timestamp;
+  });
+}
+
+std::string FormatAsciiReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt) {
+  return FormatReport(Layout::kAscii, table, serialNumber, createdAt);
+}
+
+std::string FormatCsvReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt) {
+  return FormatReport(Layout::kCsv, table, serialNumber, createdAt);
+}
+
+void WriteAsciiReport(app::MainModel& model, std::time_t createdAt) {
+  WriteReport(Layout::kAscii, model, createdAt);
+}
+
+void WriteCsvReport(app::MainModel& model, std::time_t createdAt) {
+  WriteReport(Layout::kCsv, model, createdAt);
+}
+
+}  // namespace brelin::report

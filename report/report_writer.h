@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "app/main_model.h"
+#include "report/point_table.h"
+
+namespace brelin::report {
+
+// "Mon Mar 01, 2004 10:15": English names whatever the locale.
+std::string FormatTimeText(const std::tm& time);
+// A row time: `timestamp` seconds since 1970 (negative ones before it), as UTC.
+std::string RowTimeText(std::int32_t timestamp);
+// A creation time, as local time.
+std::string CreationTimeText(std::time_t time);
+
+// Puts the non-empty slots of `point` in ascending timestamp order, oldest first; slots with equal
+// timestamps keep their order and empty slots stay at the end.
+void OrderSlots(PointTable& table, int point);
+
+// The whole text of a report over `table` (ordering its slots first), with the given header data.
+std::string FormatAsciiReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt);
+std::string FormatCsvReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt);
+
+// Write the model's point table as a report to the model's output file, replacing it only when
+// the new report is complete. With an empty file name they show "There is no output File name
+// selected " and return without touching any file. Throw FileError when the file cannot be
+// written.
+void WriteAsciiReport(app::MainModel& model, std::time_t createdAt = std::time(nullptr));
+void WriteCsvReport(app::MainModel& model, std::time_t createdAt = std::time(nullptr));
+
+}  // namespace brelin::report

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "app/main_model.h"
+
+namespace brelin::report {
+
+// Values of the process-wide report options.
+inline constexpr int kMetric = 2;
+inline constexpr int kImperial = 3;
+inline constexpr int kRelative = 0;
+inline constexpr int kAbsolute = 1;
+inline constexpr int kAscii = 4;
+inline constexpr int kCsv = 5;
+
+// The three report options; all 0 until the first ReadReportOptions.
+struct ReportOptions {
+  int unitSystem = 0;        // kMetric or kImperial
+  int temperatureScale = 0;  // kRelative or kAbsolute
+  int reportFormat = 0;      // kAscii or kCsv
+};
+
+// The process-wide options as the last ReadReportOptions left them.
+const ReportOptions& CurrentReportOptions();
+
+// Refreshes the process-wide options from the model's current choices and returns them.
+const ReportOptions& ReadReportOptions(const app::MainModel& model);
+
+// A value text: number, tab and unit (the degree sign is the byte 0xB0), or "UNKNOWN".
+// At most 13 characters for any argument, at most 12 for a 16-bit raw value.
+class ValueText {
+ public:
+  static constexpr std::size_t kCapacity = 24;
+
+  ValueText() = default;
+  explicit ValueText(std::string_view text);
+
+  std::string_view view() const { return {text_, size_}; }
+  const char* c_str() const { return text_; }
+  bool operator==(std::string_view other) const { return view() == other; }
+
+ private:
+  char text_[kCapacity] = {};
+  std::size_t size_ = 0;
+};
+
+// The value text of a measurement of `sensorType` (low 8 bits count) with raw value `raw`, in the
+// units the model's choices select. Refreshes the process-wide options first.
+ValueText FormatValue(const app::MainModel& model, int sensorType, std::uint32_t raw);
+
+// A Celsius value converted to the chosen unit system and scale, and the index of its unit in the
+// unit table (see MeasureUnit).
+struct Temperature {
+  double value;
+  int unitIndex;
+};
+Temperature ConvertTemperature(int unitSystem, int temperatureScale, float celsius);
+
+// Entry `index` (0 to 14) of the unit table of the dBuV, mass-flow, temperature and dBa groups.
+std::string_view MeasureUnit(int index);
+
+// The display name of a sensor type (low 8 bits count), with its padding.
+std::string_view SensorTypeName(int sensorType);
+
+}  // namespace brelin::report
