@@ -1,1 +1,269 @@
+#include "serial/timed_io.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "serial/testing/test_driver.h"
+#include "serial/testing/virtual_clock.h"
+
+namespace brelin::serial {
+namespace {
+
+using testing::TestLine;
+using testing::VirtualClock;
+
+class TimedIoTest : public ::testing::Test {
+ protected:
+  TimedIoTest() : port_(line_.Open()) {}
+  ~TimedIoTest() override { port_->Close(); }
+
+  VirtualClock clock_;
+  TestLine line_;
+  Port* port_;
+};
+
+TEST_F(TimedIoTest, ReadCharTimedTakesQueuedByteWithoutWaiting) {
+  line_.Feed(std::string("\0A", 2));
+  EXPECT_EQ(ReadCharTimed(*port_, 0), 0);  // a NUL byte is a byte
+  EXPECT_EQ(ReadCharTimed(*port_, 0), 'A');
+  EXPECT_EQ(clock_.idleCalls(), 0u);
+}
+
+TEST_F(TimedIoTest, ReadCharTimedWaitsForItsTimeout) {
+  EXPECT_EQ(ReadCharTimed(*port_, 0), kNothingReceived);
+  EXPECT_EQ(clock_.idleCalls(), 1u);  // the hook runs once even with no time to wait
+  EXPECT_EQ(ReadCharTimed(*port_, 500), kNothingReceived);
+  EXPECT_EQ(clock_.now(), 501u);
+  EXPECT_EQ(port_->status, kOk);  // a timeout is not recorded
+
+  line_.FeedAfter(300, "x");
+  EXPECT_EQ(ReadCharTimed(*port_, 500), 'x');
+  EXPECT_EQ(clock_.now(), 801u);
+}
+
+TEST_F(TimedIoTest, ReadCharTimedWithoutLimitEndsOnByteOrHook) {
+  line_.FeedAfter(100000, "z");
+  EXPECT_EQ(ReadCharTimed(*port_, -1), 'z');
+  int calls = 0;
+  clock_.SetOnIdle([&](Port&) { return ++calls == 5 ? -77 : 0; });
+  EXPECT_EQ(ReadCharTimed(*port_, -1), -77);
+  EXPECT_EQ(port_->status, -77);
+}
+
+TEST_F(TimedIoTest, WaitsEndAtOnceWhenTheLineFails) {
+  char buffer[16];
+  line_.Feed("AB");
+  line_.HangUp();
+  EXPECT_EQ(ReadCharTimed(*port_, 50000), kNoDevice);
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, '\n', 50000), kNoDevice);
+  EXPECT_EQ(ReadBlock(*port_, buffer, 4, 50000), kNoDevice);
+  EXPECT_EQ(DrainInput(*port_), kNoDevice);
+  EXPECT_EQ(port_->status, kNoDevice);
+  EXPECT_LT(clock_.now(), 10u);
+}
+
+TEST_F(TimedIoTest, TimeoutsSurviveTheCounterWrapping) {
+  for (std::uint32_t start : {0xFFFFFF00u, 0x7FFFFF00u, 0xFFFFFFFFu}) {
+    clock_.Set(start);
+    EXPECT_EQ(ReadCharTimed(*port_, 500), kNothingReceived);
+    EXPECT_EQ(clock_.now() - start, 500u) << start;
+    clock_.Set(start);
+    EXPECT_EQ(IdleWait(*port_, 300), kOk);
+    EXPECT_EQ(clock_.now() - start, 300u) << start;
+  }
+}
+
+struct LineCase {
+  const char* name;
+  std::string input;
+  unsigned capacity;
+  int terminator;
+  int result;
+  std::string text;
+  std::string left;  // still queued afterwards
+};
+
+TEST_F(TimedIoTest, ReadLineEndsAndStoresAsSpecified) {
+  const LineCase cases[] = {
+      {"LF keeps a CR before it", "OK\r\n", 20, '\n', kOk, "OK\r", ""},
+      {"LF stops before a trailing CR", "OK\n\r", 20, '\n', kOk, "OK", "\r"},
+      {"CR LF ends, lone CR kept", "A\rB\r\n", 20, -1, kOk, "A\rB", ""},
+      {"CR LF ends with -2 too", "A\rB\r\nC", 20, -2, kOk, "A\rB", "C"},
+      {"lone LF is data for CR LF", "A\nB\r\n", 20, -2, kOk, "A\nB", ""},
+      {"CR LF fits in capacity 3", "AB\r\n", 3, -1, kOk, "AB", ""},
+      {"held CR overflows capacity 3", "AB\r\n", 3, '\n', kLineTooLong, "AB", ""},
+      {"overflow keeps what fit", "ABCDEF\n", 4, '\n', kLineTooLong, "ABC", "EF\n"},
+      {"terminator CR", "AB\rC", 20, '\r', kOk, "AB", "C"},
+      {"terminator NUL", std::string("AB\0C", 4), 20, 0, kOk, "AB", "C"},
+      {"terminator 255", "AB\xff", 20, 255, kOk, "AB", ""},
+      {"CR CR LF", "A\r\r\n", 20, -1, kOk, "A\r", ""},
+      {"timeout keeps held CR", "AB\r", 20, '\n', kNothingReceived, "AB\r", ""},
+      {"timeout drops held CR", "AB\r", 20, -1, kNothingReceived, "AB", ""},
+      {"timeout with nothing", "", 20, '\n', kNothingReceived, "", ""},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    DrainInput(*port_);
+    port_->ClearError();
+    line_.Feed(c.input);
+    char buffer[32];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(ReadLine(*port_, buffer, c.capacity, c.terminator, 200), c.result);
+    EXPECT_EQ(std::string(buffer, port_->count), c.text);
+    EXPECT_EQ(buffer[port_->count], '\0');
+    EXPECT_EQ(port_->status, c.result == kLineTooLong ? kLineTooLong : kOk);
+    EXPECT_EQ(line_.pendingInput(), c.left.size());
+  }
+}
+
+TEST_F(TimedIoTest, ReadLineRejectsBadArgumentsBeforeReading) {
+  line_.Feed("OK\n");
+  char buffer[8] = "keep";
+  port_->count = 99;
+  for (auto [capacity, terminator] :
+       {std::pair{0u, 10}, {1u, 10}, {8u, 256}, {8u, -3}, {8u, 1000}}) {
+    port_->ClearError();
+    EXPECT_EQ(ReadLine(*port_, buffer, capacity, terminator, 100), kInvalidArgument);
+    EXPECT_EQ(port_->status, kInvalidArgument);
+  }
+  EXPECT_STREQ(buffer, "keep");
+  EXPECT_EQ(port_->count, 99u);
+  EXPECT_EQ(line_.pendingInput(), 3u);
+}
+
+TEST_F(TimedIoTest, ReadLineAcrossChunksAndFailures) {
+  char buffer[20];
+  line_.FeedAt(100, "O");
+  line_.FeedAt(200, "K\r");
+  line_.FeedAt(300, "\n");
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, -1, 500), kOk);
+  EXPECT_STREQ(buffer, "OK");
+
+  // An earlier failure stays in the status word and comes back at the end of the line.
+  port_->status = kTxQueueFull;
+  line_.Feed("X\n");
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, '\n', 500), kTxQueueFull);
+  EXPECT_STREQ(buffer, "X");
+  port_->ClearError();
+
+  // The hook's verdict ends the wait but is not recorded.
+  line_.Feed("AB");
+  clock_.SetOnIdle([](Port&) { return -5; });
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, '\n', 500), -5);
+  EXPECT_STREQ(buffer, "AB");
+  EXPECT_EQ(port_->status, kOk);
+  clock_.SetOnIdle(nullptr);
+
+  // A read failure is recorded; a held CR is dropped.
+  line_.Feed("C\r");
+  line_.FailNext(TestLine::Op::kRead, kPlatformFailure, 1);
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, '\n', 500), kPlatformFailure);
+  EXPECT_EQ(port_->count, 0u);
+  EXPECT_EQ(port_->status, kPlatformFailure);
+}
+
+TEST_F(TimedIoTest, WriteStringTerminators) {
+  struct {
+    const char* text;
+    int terminator;
+    int result;
+    std::string sent;
+  } cases[] = {
+      {"UNLOCK", 10, kOk, "UNLOCK\n"},  {"AB", -2, kOk, "AB\r\n"}, {"AB", -1, kOk, "AB"},
+      {"AB", 255, kOk, "AB\xff"},       {"", 10, kOk, "\n"},       {"AB", -3, kInvalidArgument, ""},
+      {"AB", 256, kInvalidArgument, ""}};
+  for (const auto& c : cases) {
+    port_->ClearError();
+    EXPECT_EQ(WriteString(*port_, c.text, c.terminator), c.result) << c.text << c.terminator;
+    EXPECT_EQ(line_.TakeOutput(), c.sent) << c.terminator;
+  }
+}
+
+TEST_F(TimedIoTest, FullQueueKeepsWriteStringFailingUntilCleared) {
+  line_.SetTxRoom(3);
+  EXPECT_EQ(WriteString(*port_, "ABCDEF", 10), kTxQueueFull);
+  EXPECT_EQ(line_.TakeOutput(), "ABC");
+  EXPECT_EQ(port_->count, 3u);
+  line_.SetUnlimitedTx();
+  EXPECT_EQ(WriteString(*port_, "GH", 10), kTxQueueFull);  // text goes, terminator does not
+  EXPECT_EQ(line_.TakeOutput(), "GH");
+  port_->ClearError();
+  EXPECT_EQ(WriteString(*port_, "GH", -2), kOk);
+  EXPECT_EQ(line_.TakeOutput(), "GH\r\n");
+  EXPECT_EQ(port_->count, 1u);  // the last write made
+}
+
+TEST_F(TimedIoTest, ReadBlockCollectsChunksUntilComplete) {
+  unsigned char buffer[16] = {};
+  line_.SetReadChunk(4);
+  line_.FeedAt(10, "0123456");
+  line_.FeedAt(400, "789ABCDE");
+  EXPECT_EQ(ReadBlock(*port_, buffer, 15, 1000), kOk);
+  EXPECT_EQ(port_->count, 15u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 15), "0123456789ABCDE");
+
+  line_.Feed("0123456789");
+  EXPECT_EQ(ReadBlock(*port_, buffer, 15, 500), kNothingReceived);
+  EXPECT_EQ(port_->count, 10u);
+  EXPECT_EQ(port_->status, kOk);
+}
+
+TEST_F(TimedIoTest, ReadBlockEdges) {
+  unsigned char buffer[8];
+  EXPECT_EQ(ReadBlock(*port_, buffer, 4, 0), kNothingReceived);
+  EXPECT_EQ(clock_.idleCalls(), 0u);  // timeout tested before the hook
+  EXPECT_EQ(ReadBlock(*port_, buffer, 0, 500), kOk);
+  EXPECT_EQ(clock_.now(), 0u);  // nothing asked, nothing waited for
+
+  clock_.SetOnIdle([](Port&) { return -9; });
+  EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), -9);
+  clock_.SetOnIdle(nullptr);
+
+  // A failing read must not count bytes twice.
+  line_.Feed("AB");
+  line_.SetReadChunk(1);
+  line_.FailNext(TestLine::Op::kRead, kPlatformFailure);
+  port_->count = 7;
+  EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), kPlatformFailure);
+  EXPECT_EQ(port_->count, 0u);
+
+  // An earlier failure still in the status word ends the block after the first read.
+  line_.Feed("CD");
+  EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), kPlatformFailure);
+  EXPECT_EQ(port_->count, 1u);
+}
+
+TEST_F(TimedIoTest, DrainInputEmptiesWithoutWaiting) {
+  EXPECT_EQ(DrainInput(*port_), kOk);
+  EXPECT_EQ(line_.rxQueries(), 1u);  // one read finds the queue empty
+  line_.Feed(std::string(300, 'x'));
+  line_.FeedAfter(10, "later");
+  EXPECT_EQ(DrainInput(*port_), kOk);
+  EXPECT_EQ(clock_.idleCalls(), 0u);
+  clock_.Advance(10);
+  EXPECT_EQ(line_.pendingInput(), 5u);
+}
+
+TEST_F(TimedIoTest, IdleWaitCallsTheHookForTheDuration) {
+  EXPECT_EQ(IdleWait(*port_, 0), kOk);
+  EXPECT_EQ(IdleWait(*port_, -5), kOk);
+  EXPECT_EQ(clock_.idleCalls(), 0u);
+  EXPECT_EQ(IdleWait(*port_, 1000), kOk);
+  EXPECT_EQ(clock_.idleCalls(), 1000u);
+  clock_.SetOnIdle([](Port&) { return -618; });
+  EXPECT_EQ(IdleWait(*port_, 1000), -618);
+  EXPECT_EQ(port_->status, kOk);
+}
+
+TEST_F(TimedIoTest, DefaultHookSleepsWhenThereIsNoDescriptor) {
+  SetIdleHook(nullptr);
+  EXPECT_EQ(IdleHook(), &PollIdle);
+  EXPECT_EQ(ReadCharTimed(*port_, 35), kNothingReceived);
+  EXPECT_EQ(clock_.pausedMs(), 40u);  // four 10 ms slices through the sleeper
+  SetIdleHook(VirtualClock::IdleHook);
+}
+
+}  // namespace
+}  // namespace brelin::serial
