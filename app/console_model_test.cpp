@@ -1,0 +1,83 @@
+#include "app/console_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace brelin::app {
+namespace {
+
+// Captures what a ConsoleModel writes.
+class ConsoleModelTest : public ::testing::Test {
+ protected:
+  ~ConsoleModelTest() override {
+    std::fclose(stream_);
+    std::free(buffer_);
+  }
+  std::string Output() {
+    std::fflush(stream_);
+    return {buffer_, size_};
+  }
+
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_ = open_memstream(&buffer_, &size_);
+};
+
+TEST_F(ConsoleModelTest, StatusLinesOnePerLineAndPartialLineWaits) {
+  ConsoleModel model(stream_, false);
+  model.AppendStatus("Analysing data.\r\nCreating ASCII");
+  EXPECT_EQ(Output(), "Analysing data.\n");
+  model.AppendStatus(" file report.\r");
+  model.AppendStatus("\nDone.");
+  model.SetProgress(100);
+  EXPECT_EQ(Output(), "Analysing data.\nCreating ASCII file report.\n");
+  model.Flush();
+  EXPECT_EQ(Output(), "Analysing data.\nCreating ASCII file report.\nDone.\n");
+  model.Flush();
+  EXPECT_EQ(Output(), "Analysing data.\nCreating ASCII file report.\nDone.\n");
+}
+
+TEST_F(ConsoleModelTest, PartialLineIsCompletedOnDestruction) {
+  {
+    ConsoleModel model(stream_, false);
+    model.AppendStatus("Done.");
+  }
+  EXPECT_EQ(Output(), "Done.\n");
+}
+
+TEST_F(ConsoleModelTest, MessageIsOneLineAfterPendingStatus) {
+  ConsoleModel model(stream_, false);
+  EXPECT_FALSE(model.MessageShown());
+  model.AppendStatus("Checking output filename.");
+  model.ShowMessage("No download allowed !!!\n");
+  model.ShowMessage("There is no output File name selected ");
+  EXPECT_TRUE(model.MessageShown());
+  EXPECT_EQ(Output(),
+            "Checking output filename.\nNo download allowed !!!\n"
+            "There is no output File name selected \n");
+}
+
+TEST_F(ConsoleModelTest, ProgressBarOnlyOnATerminalAndClearedForStatusLines) {
+  {
+    ConsoleModel plain(stream_, false);
+    plain.SetProgress(50);
+  }
+  EXPECT_EQ(Output(), "");
+
+  ConsoleModel model(stream_, true);
+  model.AppendStatus("Analysing data.\r\n");
+  EXPECT_EQ(Output(), "Analysing data.\n");
+  model.SetProgress(50);
+  const std::string half = "\r[" + std::string(20, '#') + std::string(20, ' ') + "]  50%";
+  EXPECT_EQ(Output(), "Analysing data.\n" + half);
+  model.AppendStatus("Creating CSV file report.\r\n");
+  EXPECT_EQ(Output(), "Analysing data.\n" + half + "\r\x1b[KCreating CSV file report.\n" + half);
+  model.Flush();
+  EXPECT_TRUE(Output().ends_with(half + "\r\x1b[K"));
+}
+
+}  // namespace
+}  // namespace brelin::app
