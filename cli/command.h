@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+#include "app/console_model.h"
+
+namespace brelin::cli {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one command's work on `model` and gives its exit status: kExitDone, or kExitFailed when a
+// file error (printed as "brelin-cli: <path>: <reason>") or a message of the model ended it.
+int RunCommand(app::ConsoleModel& model, const std::function<void()>& work);
+
+}  // namespace brelin::cli
