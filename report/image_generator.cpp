@@ -22,7 +22,8 @@ ImageGenerator::ImageGenerator(std::uint32_t records, std::uint32_t seed)
       state_(0x9E3779B97F4A7C15ull * (std::uint64_t{seed} + 1)),
       time_(kFirstTime),
       step_(std::max<std::int64_t>(
-          1, (kLastTime - kFirstTime) / std::max<std::uint32_t>(records, 1))) {}
+          1, (kLastTime - kFirstTime) / (std::int64_t{records} + records / 4 + 1))),
+      route_(std::clamp<std::uint32_t>(records / 6, 10, 1000)) {}
 
 // splitmix64: small, fast and the same on every platform, unlike the standard distributions.
 std::uint32_t ImageGenerator::Random() {
@@ -42,7 +43,8 @@ void ImageGenerator::MakeRecord(std::uint8_t* out) {
     return;
   }
 
-  const std::uint32_t point = Below(1000);
+  // An operator walks a route of points again and again; now and then any other point.
+  const std::uint32_t point = Below(50) == 0 ? Below(1000) : Below(route_);
   out[0] = static_cast<std::uint8_t>(0x80 | (point >> 5));
   out[1] = static_cast<std::uint8_t>((point & 0x1F) << 3 | (out[1] & 0x07));
 

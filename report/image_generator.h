@@ -25,6 +25,7 @@ class ImageGenerator {
   std::uint64_t state_;
   std::int64_t time_;
   std::int64_t step_;
+  std::uint32_t route_;
 };
 
 // `records` records of ImageGenerator, without padding.
