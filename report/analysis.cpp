@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "report/file_error.h"
 #include "report/report_writer.h"
@@ -51,12 +52,6 @@ class ImageFile {
 
 }  // namespace
 
-ImageDecoder::ImageDecoder(PointTable& table) : table_(table) {
-  for (auto& point : table_) {
-    for (PointSlot& slot : point) slot.timestamp = 0;
-  }
-}
-
 int ImageDecoder::DecodeRecord(const std::uint8_t* record, std::size_t count) {
   // A fragment is the image's fill after its last record, not a measurement.
   if (count < kRecordSize) return 0;
@@ -69,24 +64,28 @@ void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
   if (point >= kPointCount) return;
   const std::int32_t t = Timestamp(record);
 
-  auto& slots = table_[point];
+  auto& slots = points_[point].slots;
   int oldest = 0;
+  std::int32_t oldestTime = slots[0].timestamp;
   for (int k = 1; k < kSlotsPerPoint; ++k) {
-    if (slots[k].timestamp < slots[oldest].timestamp) oldest = k;
+    const bool older = slots[k].timestamp < oldestTime;
+    oldestTime = older ? slots[k].timestamp : oldestTime;
+    oldest = older ? k : oldest;
   }
-  if (t < slots[oldest].timestamp) return;
+  if (t < oldestTime) return;
 
-  slots[oldest].timestamp = t;
-  slots[oldest].sensorType = record[3];
-  raw_[point][oldest] = static_cast<std::uint16_t>(record[6] << 8 | record[7]);
+  slots[oldest] = {t, static_cast<std::uint16_t>(record[6] << 8 | record[7]), record[3]};
 }
 
-void ImageDecoder::FormatSlots(const app::MainModel& model) {
+void ImageDecoder::Finish(app::MainModel& model) const {
   for (int p = 0; p < kPointCount; ++p) {
     for (int k = 0; k < kSlotsPerPoint; ++k) {
-      PointSlot& slot = table_[p][k];
-      if (slot.timestamp == 0) continue;
-      const ValueText text = FormatValue(model, slot.sensorType, raw_[p][k]);
+      const Slot& decoded = points_[p].slots[k];
+      PointSlot& slot = model.pointTable[p][k];
+      slot.timestamp = decoded.timestamp;
+      if (decoded.timestamp == 0) continue;
+      slot.sensorType = decoded.sensorType;
+      const ValueText text = FormatValue(model, decoded.sensorType, decoded.raw);
       const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
       std::memcpy(slot.valueText, view.data(), view.size());
       slot.valueText[view.size()] = '\0';
@@ -97,10 +96,11 @@ void ImageDecoder::FormatSlots(const app::MainModel& model) {
 void AnalyseImage(app::MainModel& model, const std::string& imagePath) {
   // The layout is the operator's choice even when no record refreshes the options.
   ReadReportOptions(model);
-  ImageDecoder decoder(model.pointTable);
   model.SetProgress(70);
   model.AppendStatus("Analysing data.\r\n");
 
+  // Decoder state for 1000 points: too big for the stack of every caller.
+  const auto decoder = std::make_unique<ImageDecoder>();
   {
     ImageFile image(imagePath);
     std::uint8_t buffer[kChunkRecords * kRecordSize];
@@ -109,14 +109,14 @@ void AnalyseImage(app::MainModel& model, const std::string& imagePath) {
       held += n;
       const std::size_t whole = held - held % kRecordSize;
       for (std::size_t at = 0; at < whole; at += kRecordSize) {
-        decoder.DecodeRecord(buffer + at, kRecordSize);
+        decoder->DecodeRecord(buffer + at, kRecordSize);
       }
       std::memmove(buffer, buffer + whole, held - whole);
       held -= whole;
     }
-    decoder.DecodeRecord(buffer, held);
+    decoder->DecodeRecord(buffer, held);
   }
-  decoder.FormatSlots(model);
+  decoder->Finish(model);
   model.SetProgress(85);
 
   if (CurrentReportOptions().reportFormat == kAscii) {

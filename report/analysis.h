@@ -12,14 +12,12 @@ namespace brelin::report {
 
 inline constexpr std::size_t kRecordSize = 12;
 
-// Decodes the records of a memory image into a point table. The raw value behind each stored slot
-// is kept aside, so a slot's value text is formatted once when decoding ends instead of once per
-// record; the options cannot change in between, so the texts are the same.
+// Decodes the records of a memory image into the slots of 1000 points. The slots are kept compact
+// (timestamp, raw value, sensor type) while records stream through, and are written into a point
+// table with their value texts once the last record is in; the options cannot change in between,
+// so the texts are those each record would have got.
 class ImageDecoder {
  public:
-  // Empties every slot of `table` (timestamps to 0).
-  explicit ImageDecoder(PointTable& table);
-
   // Decodes one record of `count` bytes. Measurement records (byte 0 bits 7-6 = 10) are stored;
   // other kinds, and a trailing fragment shorter than kRecordSize, are skipped. Returns 0.
   int DecodeRecord(const std::uint8_t* record, std::size_t count);
@@ -29,12 +27,21 @@ class ImageDecoder {
   // older than everything stored for a full point, and points 1000 to 1023, are dropped.
   void StoreMeasurement(const std::uint8_t* record);
 
-  // Gives every non-empty slot the value text of its measurement (refreshes the report options).
-  void FormatSlots(const app::MainModel& model);
+  // Replaces model.pointTable's timestamps and sensor types with the decoded ones and gives every
+  // non-empty slot its value text (refreshing the report options).
+  void Finish(app::MainModel& model) const;
 
  private:
-  PointTable& table_;
-  std::array<std::array<std::uint16_t, kSlotsPerPoint>, kPointCount> raw_{};
+  struct Slot {
+    std::int32_t timestamp;  // 0: empty
+    std::uint16_t raw;
+    std::uint8_t sensorType;
+  };
+  // One cache line per point.
+  struct alignas(32) Point {
+    std::array<Slot, kSlotsPerPoint> slots;
+  };
+  std::array<Point, kPointCount> points_{};
 };
 
 // Decodes the image file at `imagePath` into model.pointTable and writes the report the model's

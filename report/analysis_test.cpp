@@ -33,26 +33,26 @@ class ImageDecoderTest : public ::testing::Test {
     const auto record = Measurement(point, type, raw, t);
     decoder.DecodeRecord(record.data(), record.size());
   }
-  std::string Text(int point, int slot) {
-    decoder.FormatSlots(model);
-    return model.pointTable[point][slot].valueText;
+  const PointTable& Table() {
+    decoder.Finish(model);
+    return model.pointTable;
   }
 
   FakeModel model;
-  ImageDecoder decoder{model.pointTable};
+  ImageDecoder decoder;
 };
 
 TEST_F(ImageDecoderTest, FillsEmptySlotsThenReplacesTheOldest) {
   for (std::int32_t t : {100, 200, 300, 400, 500}) Store(7, t);
-  EXPECT_EQ(Timestamps(model.pointTable, 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
+  EXPECT_EQ(Timestamps(Table(), 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
 }
 
 TEST_F(ImageDecoderTest, DropsARecordOlderThanAFullPoint) {
   for (std::int32_t t : {500, 200, 300, 400}) Store(7, t);
   Store(7, 50, 20, 0x0258);
-  EXPECT_EQ(Timestamps(model.pointTable, 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
-  EXPECT_EQ(model.pointTable[7][1].sensorType, 19);
-  EXPECT_EQ(Text(7, 1),
+  EXPECT_EQ(Timestamps(Table(), 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
+  EXPECT_EQ(Table()[7][1].sensorType, 19);
+  EXPECT_EQ(std::string(Table()[7][1].valueText),
             "  23.4\t\xB0"
             "C");
 }
@@ -60,26 +60,26 @@ TEST_F(ImageDecoderTest, DropsARecordOlderThanAFullPoint) {
 TEST_F(ImageDecoderTest, EqualToOldestReplacesItCompletely) {
   for (std::int32_t t : {500, 200, 300, 400}) Store(7, t);
   Store(7, 200, 20, 0x0258);
-  EXPECT_EQ(Timestamps(model.pointTable, 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
-  EXPECT_EQ(model.pointTable[7][1].sensorType, 20);
-  EXPECT_EQ(Text(7, 1), " 60.0\tdBA");
+  EXPECT_EQ(Timestamps(Table(), 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
+  EXPECT_EQ(Table()[7][1].sensorType, 20);
+  EXPECT_EQ(std::string(Table()[7][1].valueText), " 60.0\tdBA");
 }
 
 TEST_F(ImageDecoderTest, LowestIndexAmongEqualOldest) {
   for (std::int32_t t : {300, 100, 100, 200}) Store(3, t);
   Store(3, 400);
-  EXPECT_EQ(Timestamps(model.pointTable, 3), (std::vector<std::int32_t>{300, 400, 100, 200}));
+  EXPECT_EQ(Timestamps(Table(), 3), (std::vector<std::int32_t>{300, 400, 100, 200}));
 }
 
 TEST_F(ImageDecoderTest, ZeroAndNegativeTimestampsStayEmpty) {
   Store(5, 0);
   Store(5, -1);
   Store(5, INT32_MIN);
-  EXPECT_EQ(Timestamps(model.pointTable, 5), (std::vector<std::int32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(Timestamps(Table(), 5), (std::vector<std::int32_t>{0, 0, 0, 0}));
   Store(5, INT32_MAX);
   Store(5, 1);
   Store(5, -100);
-  EXPECT_EQ(Timestamps(model.pointTable, 5), (std::vector<std::int32_t>{INT32_MAX, 1, 0, 0}));
+  EXPECT_EQ(Timestamps(Table(), 5), (std::vector<std::int32_t>{INT32_MAX, 1, 0, 0}));
 }
 
 TEST_F(ImageDecoderTest, RecordKindsPointNumbersAndFragments) {
@@ -88,8 +88,8 @@ TEST_F(ImageDecoderTest, RecordKindsPointNumbersAndFragments) {
     record[0] = kind;
     decoder.DecodeRecord(record.data(), record.size());
   }
-  EXPECT_EQ(model.pointTable[0][0].timestamp, 0);
-  EXPECT_EQ(model.pointTable[31][0].timestamp, 0);
+  EXPECT_EQ(Table()[0][0].timestamp, 0);
+  EXPECT_EQ(Table()[31][0].timestamp, 0);
 
   record[0] = 0x80;
   decoder.DecodeRecord(record.data(), record.size());
@@ -98,28 +98,33 @@ TEST_F(ImageDecoderTest, RecordKindsPointNumbersAndFragments) {
   record[0] = 0x83;
   record[1] = 0x2F;  // 3 * 32 + 5, unused low bits set
   decoder.DecodeRecord(record.data(), record.size());
-  EXPECT_EQ(model.pointTable[0][0].timestamp, 1000);
-  EXPECT_EQ(model.pointTable[992][0].timestamp, 1000);
-  EXPECT_EQ(model.pointTable[101][0].timestamp, 1000);
+  EXPECT_EQ(Table()[0][0].timestamp, 1000);
+  EXPECT_EQ(Table()[992][0].timestamp, 1000);
+  EXPECT_EQ(Table()[101][0].timestamp, 1000);
 
   // A fragment is never a measurement, even when its bytes say so.
   const auto fragment = Measurement(50, 19, 0x00EA, 1000);
   for (std::size_t count : {1u, 4u, 8u, 11u}) decoder.DecodeRecord(fragment.data(), count);
-  EXPECT_EQ(model.pointTable[50][0].timestamp, 0);
+  EXPECT_EQ(Table()[50][0].timestamp, 0);
 }
 
 TEST_F(ImageDecoderTest, PointsBeyondTheTableAreSkipped) {
-  const PointTable before = model.pointTable;
   for (int point = 1000; point < 1024; ++point) Store(point, 1000 + point);
   for (int p = 0; p < kPointCount; ++p) {
-    EXPECT_EQ(Timestamps(model.pointTable, p), Timestamps(before, p));
+    EXPECT_EQ(Timestamps(Table(), p), (std::vector<std::int32_t>{0, 0, 0, 0}));
   }
 }
 
-TEST_F(ImageDecoderTest, ANewDecoderEmptiesTheTable) {
+TEST_F(ImageDecoderTest, FinishReplacesTheWholeTableAndKeepsStaleTexts) {
   Store(9, 1234);
-  ImageDecoder again(model.pointTable);
-  EXPECT_EQ(model.pointTable[9][0].timestamp, 0);
+  Store(9, 1235, 20, 0x0258);
+  decoder.Finish(model);
+  ImageDecoder next;
+  next.StoreMeasurement(Measurement(9, 21, 0x04D2, 999).data());
+  next.Finish(model);
+  EXPECT_EQ(Timestamps(model.pointTable, 9), (std::vector<std::int32_t>{999, 0, 0, 0}));
+  EXPECT_EQ(std::string(model.pointTable[9][0].valueText), " 1.234\tRPM");
+  EXPECT_EQ(std::string(model.pointTable[9][1].valueText), " 60.0\tdBA");
 }
 
 class AnalyseImageTest : public ::testing::Test {

@@ -1,0 +1,57 @@
+// Arbitrary bytes as a memory image through the analysis and both report writers. The first byte
+// picks the options; the rest is the image, held in a memory file.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "report/analysis.h"
+#include "report/file_error.h"
+#include "report/report_writer.h"
+#include "report/testing/fake_model.h"
+
+namespace {
+
+struct Scratch {
+  Scratch() {
+    fd = memfd_create("image", MFD_CLOEXEC);
+    if (fd < 0) std::abort();
+    image = "/proc/self/fd/" + std::to_string(fd);
+    std::string dir = (std::filesystem::temp_directory_path() / "fuzz_report-XXXXXX").string();
+    if (!mkdtemp(dir.data())) std::abort();
+    report = dir + "/report";
+  }
+  int fd;
+  std::string image;
+  std::string report;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Scratch scratch;
+  if (size == 0) return 0;
+  if (ftruncate(scratch.fd, 0) != 0 ||
+      pwrite(scratch.fd, data + 1, size - 1, 0) != static_cast<ssize_t>(size - 1)) {
+    std::abort();
+  }
+
+  brelin::report::testing::FakeModel model;
+  model.outputFileName = scratch.report;
+  model.metric = data[0] & 1;
+  model.absolute = data[0] & 2;
+  model.ascii = data[0] & 4;
+  model.deviceInfo.serialNumber = static_cast<std::int8_t>(data[0]);
+  brelin::report::AnalyseImage(model, scratch.image);
+  if (model.progress.back() != 100) std::abort();
+  // The other layout over the same table.
+  if (model.ascii) {
+    brelin::report::WriteCsvReport(model, 0);
+  } else {
+    brelin::report::WriteAsciiReport(model, 0);
+  }
+  return 0;
+}
