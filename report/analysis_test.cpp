@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ std::vector<std::int32_t> Timestamps(const PointTable& table, int point) {
   std::vector<std::int32_t> out;
   for (const PointSlot& slot : table[point]) out.push_back(slot.timestamp);
   return out;
+}
+
+// The four slots sorted by timestamp, to compare contents whatever their places.
+void OrderSlotsForTest(std::array<PointSlot, kSlotsPerPoint>& slots) {
+  std::sort(slots.begin(), slots.end(),
+            [](const PointSlot& a, const PointSlot& b) { return a.timestamp < b.timestamp; });
 }
 
 class ImageDecoderTest : public ::testing::Test {
@@ -63,6 +70,25 @@ TEST_F(ImageDecoderTest, EqualToOldestReplacesItCompletely) {
   EXPECT_EQ(Timestamps(Table(), 7), (std::vector<std::int32_t>{500, 200, 300, 400}));
   EXPECT_EQ(Table()[7][1].sensorType, 20);
   EXPECT_EQ(std::string(Table()[7][1].valueText), " 60.0\tdBA");
+}
+
+TEST_F(ImageDecoderTest, AnyOrderKeepsTheFourNewestWithTheirOwnValues) {
+  std::vector<std::int32_t> order{100, 200, 300, 400, 500, 600};
+  do {
+    ImageDecoder fresh;
+    // The dBa value of each record is its timestamp in tenths, so a slot shows whose value it
+    // holds.
+    for (std::int32_t t : order) {
+      fresh.StoreMeasurement(Measurement(4, 20, static_cast<std::uint16_t>(t), t).data());
+    }
+    fresh.Finish(model);
+    OrderSlotsForTest(model.pointTable[4]);
+    std::string got;
+    for (const PointSlot& slot : model.pointTable[4]) {
+      got += std::to_string(slot.timestamp) + "=" + slot.valueText + " ";
+    }
+    ASSERT_EQ(got, "300= 30.0\tdBA 400= 40.0\tdBA 500= 50.0\tdBA 600= 60.0\tdBA ");
+  } while (std::next_permutation(order.begin(), order.end()));
 }
 
 TEST_F(ImageDecoderTest, LowestIndexAmongEqualOldest) {
