@@ -1,0 +1,277 @@
+#include "xfer/testing/sx_link.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "serial/port_status.h"
+
+namespace brelin::xfer::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A minimal descriptor-backed driver for device paths: raw, non-blocking, no modem lines. A hang-up
+// shows as -14 from every receive operation, as the platform driver reports it.
+struct FdData {
+  int fd;
+};
+
+std::string pendingPath;  // the path the next OpenDevice opens
+
+int Fd(const serial::Port& port) {
+  return static_cast<FdData*>(port.driverData)->fd;
+}
+
+int LineGone(serial::Port& port) {
+  port.status = serial::kNoDevice;
+  return serial::kNoDevice;
+}
+
+int FdOpen(serial::Port& port, int) {
+  const int fd = open(pendingPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return port.status = serial::MapSystemError(errno);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  cfsetspeed(&t, B9600);
+  tcsetattr(fd, TCSANOW, &t);
+  static_cast<FdData*>(port.driverData)->fd = fd;
+  port.status = 0;
+  return 0;
+}
+
+int FdRxUsed(serial::Port& port) {
+  int n = 0;
+  if (ioctl(Fd(port), FIONREAD, &n) < 0) return LineGone(port);
+  if (n == 0) {
+    pollfd p{Fd(port), POLLIN, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return LineGone(port);
+  }
+  return n;
+}
+
+int FdReadBuffer(serial::Port& port, void* buffer, unsigned n) {
+  port.count = 0;
+  const ssize_t got = read(Fd(port), buffer, n);
+  if (got > 0) {
+    port.count = static_cast<std::uint32_t>(got);
+    return 0;
+  }
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return serial::kNothingReceived;
+  return LineGone(port);
+}
+
+int FdReadChar(serial::Port& port) {
+  unsigned char c = 0;
+  const int result = FdReadBuffer(port, &c, 1);
+  return result < 0 ? result : c;
+}
+
+int FdWriteBuffer(serial::Port& port, const void* data, unsigned n) {
+  port.count = 0;
+  const ssize_t put = write(Fd(port), data, n);
+  if (put < 0 && errno != EAGAIN && errno != EINTR) return LineGone(port);
+  port.count = put > 0 ? static_cast<std::uint32_t>(put) : 0;
+  if (port.count == n) return 0;
+  port.status = serial::kTxQueueFull;
+  return serial::kTxQueueFull;
+}
+
+int FdWriteChar(serial::Port& port, int c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return FdWriteBuffer(port, &byte, 1);
+}
+
+int FdClose(serial::Port& port) {
+  if (port.driverData) {
+    close(Fd(port));
+    std::free(port.driverData);
+    port.driverData = nullptr;
+  }
+  serial::UnlinkAndRelease(port);
+  return 0;
+}
+
+serial::Driver MakeFdDriver() {
+  serial::Driver d{};
+  d.kind = serial::kPosixDriverKind;
+  d.NewData = [] { return serial::AllocateZeroed(sizeof(FdData)); };
+  d.DeleteData = [](void* data) { std::free(data); };
+  d.OpenDevice = FdOpen;
+  d.Descriptor = [](const serial::Port& port) { return port.driverData ? Fd(port) : -1; };
+  d.ops.ReadChar = FdReadChar;
+  d.ops.WriteChar = FdWriteChar;
+  d.ops.Close = FdClose;
+  d.ops.RxUsed = FdRxUsed;
+  d.ops.WriteBuffer = FdWriteBuffer;
+  d.ops.ReadBuffer = FdReadBuffer;
+  return d;
+}
+
+const serial::Driver kFdDriver = MakeFdDriver();
+
+void MakeRaw(int fd) {
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+// One direction of the relay: bytes read from `from`, waiting to go to `to`.
+struct Lane {
+  int from, to;
+  std::deque<unsigned char> queue;
+  std::size_t seen = 0;  // bytes taken from `from`
+  double sent = 0;       // bytes written to `to`, for pacing
+};
+
+}  // namespace
+
+serial::Port* OpenDevicePath(const std::string& path) {
+  pendingPath = path;
+  return serial::OpenPort(kFdDriver, 0, 9600, 'N', 8, 1);
+}
+
+SxLink::SxLink(const std::vector<std::string>& args, const std::string& file,
+               const RelayConfig* relay) {
+  int receiverMaster = -1;
+  char name[128];
+  if (openpty(&senderSide_, &receiverSlave_, name, nullptr, nullptr) != 0) return;
+  if (relay) {
+    // sx <-> pair A <-> relay <-> pair B <-> receiver
+    relaySender_ = receiverSlave_;
+    MakeRaw(relaySender_);
+    if (openpty(&receiverMaster, &receiverSlave_, name, nullptr, nullptr) != 0) return;
+    relayReceiver_ = receiverMaster;
+    MakeRaw(receiverMaster);
+    fcntl(relaySender_, F_SETFL, O_NONBLOCK);
+    fcntl(relayReceiver_, F_SETFL, O_NONBLOCK);
+  }
+  MakeRaw(receiverSlave_);
+  port_ = OpenDevicePath(name);
+
+  std::vector<std::string> argv{"sx", "-q"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(file);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(senderSide_, 0);
+    dup2(senderSide_, 1);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    execvp("sx", cargv.data());
+    _exit(127);
+  }
+  if (relay) relay_ = std::thread(&SxLink::Relay, this, *relay);
+}
+
+SxLink::~SxLink() {
+  WaitSender(2000);
+  stop_ = true;
+  if (relay_.joinable()) relay_.join();
+  if (port_) port_->Close();
+  for (int fd : {senderSide_, relaySender_, relayReceiver_, receiverSlave_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+int SxLink::WaitSender(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
+    if (Clock::now() >= end) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+      return -1;
+    }
+    poll(nullptr, 0, 5);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SxLink::Relay(RelayConfig config) {
+  Lane toReceiver{relaySender_, relayReceiver_, {}, 0, 0};
+  Lane toSender{relayReceiver_, relaySender_, {}, 0, 0};
+  const auto start = Clock::now();
+  Clock::time_point stallEnd{};
+  int acks = 0;
+  unsigned char buffer[4096];
+  while (!stop_) {
+    const auto now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - start).count();
+    for (Lane* lane : {&toReceiver, &toSender}) {
+      if (lane == &toReceiver && now < stallEnd) continue;
+      std::size_t room = lane->queue.size();
+      if (config.bytesPerSecond > 0) {
+        // An idle line banks no time: the next byte still takes its full slot.
+        if (room == 0) lane->sent = std::max(lane->sent, elapsed * config.bytesPerSecond);
+        const double allowed = elapsed * config.bytesPerSecond - lane->sent;
+        room = std::min(room, allowed > 0 ? static_cast<std::size_t>(allowed) : std::size_t{0});
+      }
+      std::size_t n = 0;
+      while (n < room && n < sizeof buffer) buffer[n] = lane->queue[n], ++n;
+      if (n == 0) continue;
+      const ssize_t put = write(lane->to, buffer, n);
+      if (put > 0) {
+        lane->queue.erase(lane->queue.begin(), lane->queue.begin() + put);
+        lane->sent += static_cast<double>(put);
+      }
+    }
+    pollfd fds[2] = {{relaySender_, POLLIN, 0}, {relayReceiver_, POLLIN, 0}};
+    const bool waiting = !toReceiver.queue.empty() || !toSender.queue.empty();
+    poll(fds, 2, waiting ? 1 : 20);
+    for (int i = 0; i < 2; ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      Lane& lane = i == 0 ? toReceiver : toSender;
+      const ssize_t got = read(lane.from, buffer, sizeof buffer);
+      for (ssize_t k = 0; k < got; ++k) {
+        unsigned char c = buffer[k];
+        const std::size_t index = ++lane.seen;
+        if (i == 1) {
+          if (c == 0x06 && acks++ == config.swallowAck) {
+            ++faults_;
+            continue;
+          }
+        } else {
+          if (config.dropEvery && index % config.dropEvery == 0) {
+            ++faults_;
+            continue;
+          }
+          if (config.corruptEvery && index % config.corruptEvery == 0) {
+            c = static_cast<unsigned char>(~c);
+            ++faults_;
+          }
+          if (config.stallAfter && index == config.stallAfter) {
+            stallEnd = Clock::now() + std::chrono::milliseconds(config.stallMs);
+            ++faults_;
+          }
+        }
+        lane.queue.push_back(c);
+      }
+    }
+  }
+}
+
+}  // namespace brelin::xfer::testing
