@@ -15,7 +15,8 @@ struct PortChoice {
 // Where the port setup dialog gets its list and how a typed device path becomes a port index.
 struct PortCatalog {
   std::function<std::vector<PortChoice>()> list;
-  // Adds the path to the port table if it is new; returns its port index, or -1 when refused.
+  // Adds a typed device path to the port table if it is new; returns its port index, or -1 when
+  // the text names no port.
   std::function<int(const std::string& path)> add;
 };
 
