@@ -6,6 +6,7 @@
 
 #include "cli/analyse.h"
 #include "cli/command.h"
+#include "cli/ports.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Downloads the memory of a KLV480 instrument and writes its reports.", "brelin-cli"};
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
 
   int exitStatus = brelin::cli::kExitDone;
   brelin::cli::RegisterAnalyse(app, exitStatus);
+  brelin::cli::RegisterPorts(app);
 
   try {
     app.parse(argc, argv);

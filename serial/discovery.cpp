@@ -47,12 +47,6 @@ bool HasDriver(const fs::path& classDir) {
   return fs::exists(classDir / "device" / "driver", ec);
 }
 
-std::string DriverName(const fs::path& classDir) {
-  std::error_code ec;
-  fs::path target = fs::canonical(classDir / "device" / "driver", ec);
-  return ec ? std::string() : target.filename().string();
-}
-
 // Orders ttyS2 before ttyS10.
 bool NaturalLess(const std::string& a, const std::string& b) {
   auto split = [](const std::string& s) {
@@ -89,8 +83,7 @@ std::vector<PortEntry> DiscoverPorts(const DiscoveryRoots& roots, UartProbe prob
       if (!fs::exists(dev / name, ec)) continue;
       if (prefix == "ttyS") {
         // Most ttyS nodes are placeholders without a UART.
-        if (!HasDriver(entry.path())) continue;
-        if (DriverName(entry.path()) == "serial8250" && !probe((dev / name).string())) continue;
+        if (!HasDriver(entry.path()) || !probe((dev / name).string())) continue;
       }
       names.push_back(name);
     }

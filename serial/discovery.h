@@ -19,8 +19,8 @@ struct DiscoveryRoots {
   std::string sys = "/sys";
 };
 
-// For a legacy ttyS port with a driver behind it: true when the UART is really there. The default
-// opens the device and asks TIOCGSERIAL for a type other than PORT_UNKNOWN.
+// For a ttyS port with a driver behind it: true when the UART is really there. The default opens
+// the device and asks TIOCGSERIAL for a type other than PORT_UNKNOWN.
 using UartProbe = bool (*)(const std::string& devicePath);
 bool ProbeUart(const std::string& devicePath);
 

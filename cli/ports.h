@@ -1,0 +1,18 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "serial/discovery.h"
+
+namespace brelin::cli {
+
+// Adds "ports": lists the serial devices found, with the index that --port accepts.
+void RegisterPorts(CLI::App& app);
+
+// The listing: one line per device (index, path, by-id name, description), columns aligned; a
+// hint when there is none.
+std::string FormatPorts(const std::vector<serial::PortEntry>& ports);
+
+}  // namespace brelin::cli
