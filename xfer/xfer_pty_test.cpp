@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "serial/port_status.h"
 #include "xfer/testing/sx_link.h"
 #include "xfer/xfer.h"
 
@@ -130,6 +131,23 @@ TEST_F(XferPtyTest, UnrecoverableLineEndsWithTheCancelSequence) {
   EXPECT_NE(senderExit_, 0);
   EXPECT_NE(senderExit_, -1);  // sx ended by itself: it saw the cancel
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10);
+}
+
+TEST_F(XferPtyTest, LineThatGoesAwayEndsTheRunAtOnce) {
+  std::ofstream(source_, std::ios::binary) << Pattern(300 * 1024, 5);
+  SxLink link({"-k"}, source_);
+  ASSERT_NE(link.port(), nullptr);
+  int checks = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(XferReceive(
+                *link.port(), target_.c_str(), nullptr,
+                [&](XferSession&) {
+                  if (++checks == 5) link.HangUp();
+                },
+                nullptr),
+            serial::kNoDevice);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2);
+  EXPECT_GE(ReadAll(target_).size(), 1024u);
 }
 
 }  // namespace

@@ -16,113 +16,14 @@
 #include <deque>
 #include <string>
 
-#include "serial/port_status.h"
+#include "serial/discovery.h"
+#include "serial/posix_driver.h"
 
 namespace brelin::xfer::testing {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A minimal descriptor-backed driver for device paths: raw, non-blocking, no modem lines. A hang-up
-// shows as -14 from every receive operation, as the platform driver reports it.
-struct FdData {
-  int fd;
-};
-
-std::string pendingPath;  // the path the next OpenDevice opens
-
-int Fd(const serial::Port& port) {
-  return static_cast<FdData*>(port.driverData)->fd;
-}
-
-int LineGone(serial::Port& port) {
-  port.status = serial::kNoDevice;
-  return serial::kNoDevice;
-}
-
-int FdOpen(serial::Port& port, int) {
-  const int fd = open(pendingPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return port.status = serial::MapSystemError(errno);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  cfsetspeed(&t, B9600);
-  tcsetattr(fd, TCSANOW, &t);
-  static_cast<FdData*>(port.driverData)->fd = fd;
-  port.status = 0;
-  return 0;
-}
-
-int FdRxUsed(serial::Port& port) {
-  int n = 0;
-  if (ioctl(Fd(port), FIONREAD, &n) < 0) return LineGone(port);
-  if (n == 0) {
-    pollfd p{Fd(port), POLLIN, 0};
-    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return LineGone(port);
-  }
-  return n;
-}
-
-int FdReadBuffer(serial::Port& port, void* buffer, unsigned n) {
-  port.count = 0;
-  const ssize_t got = read(Fd(port), buffer, n);
-  if (got > 0) {
-    port.count = static_cast<std::uint32_t>(got);
-    return 0;
-  }
-  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return serial::kNothingReceived;
-  return LineGone(port);
-}
-
-int FdReadChar(serial::Port& port) {
-  unsigned char c = 0;
-  const int result = FdReadBuffer(port, &c, 1);
-  return result < 0 ? result : c;
-}
-
-int FdWriteBuffer(serial::Port& port, const void* data, unsigned n) {
-  port.count = 0;
-  const ssize_t put = write(Fd(port), data, n);
-  if (put < 0 && errno != EAGAIN && errno != EINTR) return LineGone(port);
-  port.count = put > 0 ? static_cast<std::uint32_t>(put) : 0;
-  if (port.count == n) return 0;
-  port.status = serial::kTxQueueFull;
-  return serial::kTxQueueFull;
-}
-
-int FdWriteChar(serial::Port& port, int c) {
-  const unsigned char byte = static_cast<unsigned char>(c);
-  return FdWriteBuffer(port, &byte, 1);
-}
-
-int FdClose(serial::Port& port) {
-  if (port.driverData) {
-    close(Fd(port));
-    std::free(port.driverData);
-    port.driverData = nullptr;
-  }
-  serial::UnlinkAndRelease(port);
-  return 0;
-}
-
-serial::Driver MakeFdDriver() {
-  serial::Driver d{};
-  d.kind = serial::kPosixDriverKind;
-  d.NewData = [] { return serial::AllocateZeroed(sizeof(FdData)); };
-  d.DeleteData = [](void* data) { std::free(data); };
-  d.OpenDevice = FdOpen;
-  d.Descriptor = [](const serial::Port& port) { return port.driverData ? Fd(port) : -1; };
-  d.ops.ReadChar = FdReadChar;
-  d.ops.WriteChar = FdWriteChar;
-  d.ops.Close = FdClose;
-  d.ops.RxUsed = FdRxUsed;
-  d.ops.WriteBuffer = FdWriteBuffer;
-  d.ops.ReadBuffer = FdReadBuffer;
-  return d;
-}
-
-const serial::Driver kFdDriver = MakeFdDriver();
 
 void MakeRaw(int fd) {
   termios t{};
@@ -142,8 +43,7 @@ struct Lane {
 }  // namespace
 
 serial::Port* OpenDevicePath(const std::string& path) {
-  pendingPath = path;
-  return serial::OpenPort(kFdDriver, 0, 9600, 'N', 8, 1);
+  return serial::OpenPort(serial::PosixDriver(), serial::AddPortPath(path), 9600, 'N', 8, 1);
 }
 
 SxLink::SxLink(const std::vector<std::string>& args, const std::string& file,
@@ -209,6 +109,16 @@ int SxLink::WaitSender(int timeoutMs) {
   }
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SxLink::HangUp() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  close(senderSide_);
+  senderSide_ = -1;
 }
 
 void SxLink::Relay(RelayConfig config) {

@@ -44,7 +44,8 @@ class SxLink {
   // Waits up to timeoutMs for sx to end and returns its exit status; kills it and returns -1 when
   // it does not end in time.
   int WaitSender(int timeoutMs);
-  pid_t senderPid() const { return pid_; }
+  // The line goes away under the receiver, as when an adapter is pulled out (no relay only).
+  void HangUp();
   // Bytes the relay changed, left out or held.
   std::size_t faultsDone() const { return faults_; }
 
