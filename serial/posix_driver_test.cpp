@@ -257,6 +257,24 @@ TEST_F(PtyTest, ModemAndLineStatusOnAPty) {
   EXPECT_EQ(port->status, kOk);
 }
 
+// The default hook on a real descriptor: it wakes for input, and where poll() would report at
+// once again and again (input nobody reads, a dead line) it sleeps its slice instead of spinning.
+TEST_F(PtyTest, DefaultHookSleepsWhereWaitingInPollWouldSpin) {
+  Port* port = Open();
+  testing::VirtualClock clock(0, 1, /*installIdleHook=*/false);
+  ASSERT_EQ(IdleHook(), &PollIdle);
+  ASSERT_EQ(write(master_, "unread", 6), 6);
+  pollfd p{PortDescriptor(*port), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, kGenerous), 1);
+  EXPECT_EQ(IdleWait(*port, 100), kOk);  // only the sleeper moves virtual time
+  EXPECT_EQ(clock.pausedMs(), 100u);
+  EXPECT_EQ(port->RxUsed(), 6);
+
+  HangUp();
+  EXPECT_EQ(IdleWait(*port, 100), kOk);
+  EXPECT_EQ(clock.pausedMs(), 200u);
+}
+
 // Every call interrupted once before it succeeds.
 bool interrupt = false;
 bool Interrupted() {

@@ -1,6 +1,8 @@
 #include "serial/timed_io.h"
 
+#ifndef _WIN32  // Windows drivers have no descriptor: the hook only pauses
 #include <poll.h>
+#endif
 
 #include <cstring>
 
@@ -16,6 +18,17 @@ constexpr int kNoTerminator = -1;
 constexpr unsigned kDrainChunk = 64;
 
 IdleHookFn idleHook = PollIdle;
+std::uint64_t reads = 0;  // reads made by the waits below, for PollIdle
+
+int ReadChar(Port& port) {
+  reads++;
+  return port.ReadChar();
+}
+
+void ReadBuffer(Port& port, void* buffer, unsigned n) {
+  reads++;
+  port.ReadBuffer(buffer, n);
+}
 
 bool Expired(std::uint32_t start, int timeout) {
   return timeout != kNoLimit && TimedOut(start, timeout, TickCount());
@@ -36,28 +49,42 @@ int CallIdleHook(Port& port) {
 }
 
 int PollIdle(Port& port) {
+  // Input that stays queued from one call to the next while no wait of this file read anything
+  // belongs to a caller that is not reading (IdleWait): poll() would report it at once, again and
+  // again, so the slice is slept instead.
+  static const Port* lastPort = nullptr;
+  static std::uint64_t lastReads = 0;
+  static bool lastQueued = false;
+
   int fd = PortDescriptor(port);
-  // Input that is already queued belongs to a caller that is not reading now (IdleWait), and a
-  // failed line reports at once: waiting in poll() would return immediately and spin.
-  if (fd < 0 || port.RxUsed() != 0) {
+  if (fd < 0) {
     Pause(kPollSliceMs);
     return 0;
   }
-  pollfd p{fd, POLLIN, 0};
-  poll(&p, 1, kPollSliceMs);  // EINTR only ends this slice early
+  int queued = port.RxUsed();
+  bool untouched = queued > 0 && lastQueued && &port == lastPort && reads == lastReads;
+  lastPort = &port;
+  lastReads = reads;
+  lastQueued = queued > 0;
+  if (queued < 0 || untouched) {  // a failed line also reports at once
+    Pause(kPollSliceMs);
+  } else if (queued == 0) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, kPollSliceMs);  // EINTR only ends this slice early
+  }
   return 0;
 }
 
 int ReadCharTimed(Port& port, int timeout) {
   std::uint32_t start = TickCount();
-  if (port.RxUsed() != 0) return port.ReadChar();
+  if (port.RxUsed() != 0) return ReadChar(port);
   for (;;) {
     if (int hook = CallIdleHook(port); hook < 0) {
       port.status = hook;
       return hook;
     }
     if (Expired(start, timeout)) return kNothingReceived;
-    if (port.RxUsed() != 0) return port.ReadChar();
+    if (port.RxUsed() != 0) return ReadChar(port);
   }
 }
 
@@ -86,7 +113,7 @@ int ReadLine(Port& port, char* buffer, unsigned capacity, int terminator, int ti
   };
 
   for (;;) {
-    int c = port.ReadChar();
+    int c = ReadChar(port);
     if (c == kNothingReceived) {
       if (Expired(start, timeout)) {
         if (crHeld && !crLfEnds && !store('\r')) return overflow();
@@ -142,7 +169,7 @@ int ReadBlock(Port& port, void* buffer, unsigned n, int timeout) {
       if (int hook = CallIdleHook(port); hook < 0) return hook;
     }
     port.count = 0;  // a failing read leaves it alone; only what was read may count
-    port.ReadBuffer(bytes + total, n - total);
+    ReadBuffer(port, bytes + total, n - total);
     unsigned got = port.count;
     total += got;
     port.count = total;
