@@ -1,9 +1,7 @@
 #include "report/analysis.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -17,7 +15,7 @@ namespace {
 constexpr std::uint8_t kKindMask = 0xC0;
 constexpr std::uint8_t kMeasurementKind = 0x80;
 
-// Whole records read per system call; the image is streamed through this one buffer.
+// Whole records read at a time; the image is streamed through this one buffer.
 constexpr std::size_t kChunkRecords = 5461;
 
 std::int32_t Timestamp(const std::uint8_t* record) {
@@ -28,26 +26,24 @@ std::int32_t Timestamp(const std::uint8_t* record) {
 
 class ImageFile {
  public:
-  explicit ImageFile(const std::string& path)
-      : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) throw FileError(path_, std::strerror(errno));
+  explicit ImageFile(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
+    if (!file_) throw FileError(path_, std::strerror(errno));
   }
-  ~ImageFile() { ::close(fd_); }
+  ~ImageFile() { std::fclose(file_); }
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
   // Reads up to `size` bytes; 0 at the end of the file.
   std::size_t Read(std::uint8_t* buffer, std::size_t size) {
-    for (;;) {
-      const ssize_t n = ::read(fd_, buffer, size);
-      if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) throw FileError(path_, std::strerror(errno));
-    }
+    errno = 0;
+    const std::size_t n = std::fread(buffer, 1, size, file_);
+    if (n == 0 && std::ferror(file_)) throw FileError(path_, std::strerror(errno ? errno : EIO));
+    return n;
   }
 
  private:
   std::string path_;
-  int fd_;
+  std::FILE* file_;
 };
 
 }  // namespace

@@ -2,39 +2,100 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "report/file_error.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace brelin::report {
 namespace {
 
-[[noreturn]] void Fail(const std::string& path) {
-  throw FileError(path, std::strerror(errno));
+[[noreturn]] void Fail(const std::string& path, int error = errno) {
+  throw FileError(path, std::strerror(error));
 }
 
-mode_t NewFileMode(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+#ifdef _WIN32
+
+int CreateTemp(std::string& name) {
+  const std::string stem = name;
+  for (unsigned attempt = 0;; ++attempt) {
+    name = stem + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+    const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+    if (fd >= 0 || errno != EEXIST || attempt == 1000) return fd;
+  }
 }
+int WriteSome(int fd, std::string_view data) {
+  return _write(fd, data.data(),
+                static_cast<unsigned>(std::min<std::size_t>(data.size(), 1 << 30)));
+}
+int Finish(int fd, const std::string&) {
+  return _commit(fd) == 0 && _close(fd) == 0 ? 0 : -1;
+}
+void Rename(const std::string& from, const std::string& to) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw FileError(to, std::system_category().message(static_cast<int>(GetLastError())));
+  }
+}
+
+#else
+
+int CreateTemp(std::string& name) {
+  name += "XXXXXX";
+  return ::mkostemp(name.data(), O_CLOEXEC);
+}
+int WriteSome(int fd, std::string_view data) {
+  return static_cast<int>(::write(fd, data.data(), std::min<std::size_t>(data.size(), 1 << 30)));
+}
+// Gives the file the permissions a plain create would have, and makes it durable before the
+// rename publishes it.
+int Finish(int fd, const std::string& target) {
+  mode_t mode;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  const bool ok = ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  const int saved = errno;
+  if (::close(fd) != 0 || !ok) {
+    if (!ok) errno = saved;
+    return -1;
+  }
+  return 0;
+}
+void Rename(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) Fail(to);
+}
+
+#endif
 
 // Removes the temporary file unless it was renamed.
 class TempFile {
  public:
   explicit TempFile(const std::string& target) {
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    name_ = folder + "." + base + ".XXXXXX";
-    fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-    if (fd_ < 0) Fail(target);
+    const std::size_t slash = target.find_last_of("/\\");
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    name_ = target.substr(0, base) + "." + target.substr(base) + ".";
+    fd_ = CreateTemp(name_);
+    if (fd_ < 0) {
+      name_.clear();
+      Fail(target);
+    }
   }
   ~TempFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -43,14 +104,21 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  int fd() const { return fd_; }
-  const std::string& name() const { return name_; }
-  int Close() {
-    const int result = ::close(fd_);
+  void Write(const std::string& target, std::string_view content) {
+    while (!content.empty()) {
+      const int n = WriteSome(fd_, content);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(target, n < 0 ? errno : EIO);
+      content.remove_prefix(static_cast<std::size_t>(n));
+    }
+    const int fd = fd_;
     fd_ = -1;
-    return result;
+    if (Finish(fd, target) != 0) Fail(target);
   }
-  void Release() { name_.clear(); }
+  void RenameTo(const std::string& target) {
+    Rename(name_, target);
+    name_.clear();
+  }
 
  private:
   std::string name_;
@@ -59,25 +127,11 @@ class TempFile {
 
 }  // namespace
 
-void ReplaceFile(const std::string& path, std::string_view content) {
-  if (path.empty()) {
-    errno = ENOENT;
-    Fail(path);
-  }
+void ReplaceFileContent(const std::string& path, std::string_view content) {
+  if (path.empty()) Fail(path, ENOENT);
   TempFile temp(path);
-  while (!content.empty()) {
-    const ssize_t n = ::write(temp.fd(), content.data(), content.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail(path);
-    }
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
-  if (::fchmod(temp.fd(), NewFileMode(path)) != 0 || ::fsync(temp.fd()) != 0 || temp.Close() != 0) {
-    Fail(path);
-  }
-  if (::rename(temp.name().c_str(), path.c_str()) != 0) Fail(path);
-  temp.Release();
+  temp.Write(path, content);
+  temp.RenameTo(path);
 }
 
 }  // namespace brelin::report

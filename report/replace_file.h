@@ -9,6 +9,6 @@ namespace brelin::report {
 // is complete, so `path` holds either its old content or all of the new. A new file gets the
 // usual permissions (0666 less the umask), a replaced one keeps its own. Throws FileError with
 // `path` and the system's reason; the temporary file is removed then.
-void ReplaceFile(const std::string& path, std::string_view content);
+void ReplaceFileContent(const std::string& path, std::string_view content);
 
 }  // namespace brelin::report

@@ -1,6 +1,7 @@
 #include "report/report_writer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -79,8 +80,8 @@ void WriteReport(Layout layout, app::MainModel& model, std::time_t createdAt) {
     model.ShowMessage(kNoFileName);
     return;
   }
-  ReplaceFile(path,
-              FormatReport(layout, model.pointTable, model.deviceInfo.serialNumber, createdAt));
+  ReplaceFileContent(
+      path, FormatReport(layout, model.pointTable, model.deviceInfo.serialNumber, createdAt));
 }
 
 }  // namespace
@@ -95,15 +96,28 @@ std::string FormatTimeText(const std::tm& time) {
 }
 
 std::string RowTimeText(std::int32_t timestamp) {
-  const std::time_t seconds = timestamp;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  return FormatTimeText(utc);
+  using namespace std::chrono;
+  const sys_seconds at{seconds{timestamp}};
+  const sys_days day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{at - day};
+  std::tm fields{};
+  fields.tm_year = static_cast<int>(date.year()) - 1900;
+  fields.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  fields.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  fields.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+  fields.tm_hour = static_cast<int>(time.hours().count());
+  fields.tm_min = static_cast<int>(time.minutes().count());
+  return FormatTimeText(fields);
 }
 
 std::string CreationTimeText(std::time_t time) {
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &time);
+#else
   localtime_r(&time, &local);
+#endif
   return FormatTimeText(local);
 }
 

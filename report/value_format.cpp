@@ -126,6 +126,7 @@ ValueText Compose(double number, int width, int precision, std::string_view unit
   for (auto pad = static_cast<std::size_t>(width); pad > number_text.size(); --pad)
     text[size++] = ' ';
   for (std::string_view part : {number_text, std::string_view("\t"), prefix, unit}) {
+    if (part.empty()) continue;  // an empty view may have no data pointer
     std::memcpy(text + size, part.data(), part.size());
     size += part.size();
   }
