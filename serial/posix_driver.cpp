@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -377,48 +378,54 @@ int ClearLineStatus(Port& port) {
   return kOk;
 }
 
+__attribute__((format(printf, 2, 3))) void Emit(const DumpSink& out, const char* format, ...) {
+  char line[160];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  out(line);
+}
+
 int Dump(Port& port, const DumpSink& out) {
   PosixPortData& d = Data(port);
   const termios& t = d.settings;
-  char line[160];
-  auto emit = [&](auto... args) {
-    std::snprintf(line, sizeof line, args...);
-    out(line);
-  };
   auto bit = [](bool b) { return b ? 1 : 0; };
   int modemLines = 0;
   bool haveModem = Ioctl(d.fd, TIOCMGET, &modemLines) == 0;
   out("");
-  emit("Port type:  POSIX termios  BaudRate: %-6d  DataBits: %1d  Parity: %c", d.baudRate,
+  Emit(out, "Port type:  POSIX termios  BaudRate: %-6d  DataBits: %1d  Parity: %c", d.baudRate,
        d.dataBits, d.parity & 0xDF);
-  emit("StopBits: %1d Raw: %1d  CLOCAL: %1d  CREAD: %1d", d.stopBits,
+  Emit(out, "StopBits: %1d Raw: %1d  CLOCAL: %1d  CREAD: %1d", d.stopBits,
        bit((t.c_lflag & ICANON) == 0), bit(t.c_cflag & CLOCAL), bit(t.c_cflag & CREAD));
-  emit("InputCheck: %1d  CRTSCTS: %1d  DtrDsr: 0  IXON: %1d  IXOFF: %1d", bit(t.c_iflag & INPCK),
-       bit(t.c_cflag & CRTSCTS), bit(t.c_iflag & IXON), bit(t.c_iflag & IXOFF));
+  Emit(out, "InputCheck: %1d  CRTSCTS: %1d  DtrDsr: 0  IXON: %1d  IXOFF: %1d",
+       bit(t.c_iflag & INPCK), bit(t.c_cflag & CRTSCTS), bit(t.c_iflag & IXON),
+       bit(t.c_iflag & IXOFF));
   if (haveModem) {
-    emit("DTR: %1d  RTS: %1d  VSTART: %02x  VSTOP: %02x", bit(modemLines & TIOCM_DTR),
+    Emit(out, "DTR: %1d  RTS: %1d  VSTART: %02x  VSTOP: %02x", bit(modemLines & TIOCM_DTR),
          bit(modemLines & TIOCM_RTS), t.c_cc[VSTART], t.c_cc[VSTOP]);
   } else {
-    emit("DTR: -  RTS: -  VSTART: %02x  VSTOP: %02x", t.c_cc[VSTART], t.c_cc[VSTOP]);
+    Emit(out, "DTR: -  RTS: -  VSTART: %02x  VSTOP: %02x", t.c_cc[VSTART], t.c_cc[VSTOP]);
   }
-  emit("VMIN: %-3u VTIME: %-3u Descriptor: %d", t.c_cc[VMIN], t.c_cc[VTIME], d.fd);
+  Emit(out, "VMIN: %-3u VTIME: %-3u Descriptor: %d", t.c_cc[VMIN], t.c_cc[VTIME], d.fd);
   int errors = LineStatus(port);
   int rx = 0, tx = 0;
   Ioctl(d.fd, FIONREAD, &rx);
   Ioctl(d.fd, TIOCOUTQ, &tx);
-  emit("RX count/free: %5d/%-5d  TX count/free: %5d/%-5d  BREAK/FE/OE/PE: %d%d%d%d", rx,
+  Emit(out, "RX count/free: %5d/%-5d  TX count/free: %5d/%-5d  BREAK/FE/OE/PE: %d%d%d%d", rx,
        std::max(0, kQueueSize - rx), tx, std::max(0, kQueueSize - tx), bit(errors & 0x10),
        bit(errors & 0x08), bit(errors & 0x02), bit(errors & 0x04));
   const serial_icounter_struct& c = d.counters;
   if (d.haveCounters) {
-    emit("Breaks: %d  Frame: %d  Overrun: %d  Parity: %d", c.brk, c.frame, c.overrun, c.parity);
+    Emit(out, "Breaks: %d  Frame: %d  Overrun: %d  Parity: %d", c.brk, c.frame, c.overrun,
+         c.parity);
   } else {
-    emit("Line error counters: not kept by this device");
+    Emit(out, "Line error counters: not kept by this device");
   }
   int modem = haveModem ? ModemStatus(port) : 0;
-  emit("BufOverrun: %d  TX: %d  RX: %d  CTS/DSR/RI/CD: %d%d%d%d", c.buf_overrun, c.tx, c.rx,
+  Emit(out, "BufOverrun: %d  TX: %d  RX: %d  CTS/DSR/RI/CD: %d%d%d%d", c.buf_overrun, c.tx, c.rx,
        bit(modem & 0x10), bit(modem & 0x20), bit(modem & 0x40), bit(modem & 0x80));
-  emit("Hung up: %d", bit(d.hungUp));
+  Emit(out, "Hung up: %d", bit(d.hungUp));
   return kOk;
 }
 
