@@ -1,0 +1,43 @@
+#include "app/commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "report/file_error.h"
+
+namespace brelin::app {
+namespace {
+
+// Opens the report for writing without truncating it, so that a download that fails later does
+// not cost the operator the previous report. Non-blocking, so a FIFO without a reader fails.
+void CheckWritable(const std::string& name) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) throw report::FileError(name, std::strerror(errno));
+  close(fd);
+}
+
+}  // namespace
+
+bool GetDataCommand(MainModel& model, const device::DownloadOptions& options) {
+  model.AppendStatus("Checking output filename.\r\n");
+  const std::string name = model.OutputFileName();
+  if (name.empty()) {
+    model.ShowMessage("There is no output File name selected ");
+    return false;
+  }
+  model.AppendStatus("Creating output file.\r\n");
+  CheckWritable(name);
+  model.AppendStatus("Get data from KLV480.\r\n");
+  return device::DownloadMemory(model, model.portIndex, options);
+}
+
+bool EraseCommand(MainModel& model) {
+  model.AppendStatus("Get data from KLV480.\r\n");
+  return device::EraseMemory(model, model.portIndex);
+}
+
+}  // namespace brelin::app
