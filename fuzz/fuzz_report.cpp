@@ -9,7 +9,6 @@
 #include <string>
 
 #include "report/analysis.h"
-#include "report/file_error.h"
 #include "report/report_writer.h"
 #include "report/testing/fake_model.h"
 
@@ -20,16 +19,31 @@ struct Scratch {
     fd = memfd_create("image", MFD_CLOEXEC);
     if (fd < 0) std::abort();
     image = "/proc/self/fd/" + std::to_string(fd);
-    std::string dir = (std::filesystem::temp_directory_path() / "fuzz_report-XXXXXX").string();
+    // Reports go to memory where there is a memory file system: each run writes two.
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    std::string dir = (base / "fuzz_report-XXXXXX").string();
     if (!mkdtemp(dir.data())) std::abort();
     report = dir + "/report";
+    folder = dir;
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
   }
   int fd;
   std::string image;
   std::string report;
+  std::string folder;
 };
 
 }  // namespace
+
+// Undefined behaviour is a finding, not a warning in the log.
+extern "C" const char* __ubsan_default_options() {
+  return "halt_on_error=1:print_stacktrace=1";
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Scratch scratch;
