@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "serial/clock.h"
 #include "serial/timed_io.h"
@@ -128,10 +130,21 @@ void XferCloseFile(XferSession& s) {
     // modTime counts local time; mktime turns the broken-down local time into the epoch.
     const std::time_t local = s.modTime;
     std::tm parts{};
+#ifdef _WIN32
+    gmtime_s(&parts, &local);
+    parts.tm_isdst = -1;
+    std::error_code ignored;
+    std::filesystem::last_write_time(
+        s.localName,
+        std::chrono::file_clock::from_sys(
+            std::chrono::system_clock::from_time_t(std::mktime(&parts))),
+        ignored);
+#else
     gmtime_r(&local, &parts);
     parts.tm_isdst = -1;
     const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&parts), 0}};
     utimensat(AT_FDCWD, s.localName, times, 0);
+#endif
   }
 }
 

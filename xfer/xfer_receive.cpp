@@ -1,5 +1,6 @@
 // The transfer request and the XMODEM block receiver.
 
+#include <algorithm>
 #include <array>
 
 #include "serial/timed_io.h"
@@ -66,15 +67,22 @@ bool ReadBlockNumbers(XferSession& s) {
   return true;
 }
 
+// Reads the data bytes, each within the byte timeout of the one before. Once a byte has come, what
+// is already queued behind it is taken in one ReadBuffer call rather than one call per byte: the
+// outcome is the same, at a fraction of the system calls.
 bool ReadData(XferSession& s) {
   std::uint8_t* data = s.buffer.get();
-  for (int i = 0; i < s.blockLength; ++i) {
+  const auto length = static_cast<unsigned>(s.blockLength);
+  for (unsigned got = 0; got < length;) {
     const int c = ReadByte(s, kByteTimeout);
     if (c < 0) {
       RefuseAndPurge(s);
       return false;
     }
-    data[i] = static_cast<std::uint8_t>(c);
+    data[got++] = static_cast<std::uint8_t>(c);
+    if (got < length && s.port->ReadBuffer(data + got, length - got) == serial::kOk) {
+      got += std::min(s.port->count, length - got);
+    }
   }
   return true;
 }

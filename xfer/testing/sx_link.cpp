@@ -84,8 +84,7 @@ SxLink::SxLink(const std::vector<std::string>& args, const std::string& file,
 
 SxLink::~SxLink() {
   WaitSender(2000);
-  stop_ = true;
-  if (relay_.joinable()) relay_.join();
+  StopRelay();
   if (port_) port_->Close();
   for (int fd : {senderSide_, relaySender_, relayReceiver_, receiverSlave_}) {
     if (fd >= 0) close(fd);
@@ -111,6 +110,11 @@ int SxLink::WaitSender(int timeoutMs) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void SxLink::StopRelay() {
+  stop_ = true;
+  if (relay_.joinable()) relay_.join();
+}
+
 void SxLink::HangUp() {
   if (pid_ > 0) {
     kill(pid_, SIGKILL);
@@ -127,6 +131,7 @@ void SxLink::Relay(RelayConfig config) {
   const auto start = Clock::now();
   Clock::time_point stallEnd{};
   int acks = 0;
+  Clock::time_point lastToReceiver{};
   unsigned char buffer[4096];
   while (!stop_) {
     const auto now = Clock::now();
@@ -147,6 +152,7 @@ void SxLink::Relay(RelayConfig config) {
       if (put > 0) {
         lane->queue.erase(lane->queue.begin(), lane->queue.begin() + put);
         lane->sent += static_cast<double>(put);
+        if (lane == &toReceiver) lastToReceiver = Clock::now();
       }
     }
     pollfd fds[2] = {{relaySender_, POLLIN, 0}, {relayReceiver_, POLLIN, 0}};
@@ -160,6 +166,10 @@ void SxLink::Relay(RelayConfig config) {
         unsigned char c = buffer[k];
         const std::size_t index = ++lane.seen;
         if (i == 1) {
+          if (c == 0x06) {
+            ackDelays_.push_back(
+                std::chrono::duration<double>(Clock::now() - lastToReceiver).count());
+          }
           if (c == 0x06 && acks++ == config.swallowAck) {
             ++faults_;
             continue;

@@ -44,10 +44,14 @@ class SxLink {
   // Waits up to timeoutMs for sx to end and returns its exit status; kills it and returns -1 when
   // it does not end in time.
   int WaitSender(int timeoutMs);
+  // Stops the relay thread (WaitSender first).
+  void StopRelay();
   // The line goes away under the receiver, as when an adapter is pulled out (no relay only).
   void HangUp();
   // Bytes the relay changed, left out or held.
   std::size_t faultsDone() const { return faults_; }
+  // Relay only, after WaitSender: seconds from the last byte handed to the receiver to each ACK.
+  const std::vector<double>& ackDelays() const { return ackDelays_; }
 
  private:
   void Relay(RelayConfig config);
@@ -61,6 +65,7 @@ class SxLink {
   std::thread relay_;
   std::atomic<bool> stop_{false};
   std::atomic<std::size_t> faults_{0};
+  std::vector<double> ackDelays_;  // written by the relay thread until it is joined
 };
 
 // Opens a device path through the platform's termios driver.
