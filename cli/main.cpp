@@ -6,6 +6,8 @@
 
 #include "cli/analyse.h"
 #include "cli/command.h"
+#include "cli/erase.h"
+#include "cli/get_data.h"
 #include "cli/ports.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +18,8 @@ int main(int argc, char** argv) {
   int exitStatus = brelin::cli::kExitDone;
   brelin::cli::RegisterAnalyse(app, exitStatus);
   brelin::cli::RegisterPorts(app);
+  brelin::cli::RegisterGetData(app, exitStatus);
+  brelin::cli::RegisterErase(app, exitStatus);
 
   try {
     app.parse(argc, argv);
