@@ -142,7 +142,8 @@ int ResolvePort(std::string_view text) {
     int n = number(text.substr(3));
     return n >= 1 ? AddPortPath("/dev/ttyS" + std::to_string(n - 1)) : -1;
   }
-  return number(text);
+  int index = number(text);
+  return index < static_cast<int>(PortTable().size()) ? index : -1;
 }
 
 }  // namespace brelin::serial

@@ -39,8 +39,7 @@ std::string PortPath(int index);
 int AddPortPath(const std::string& path);
 
 // A user's PORT text as a port index: a device path (added when new), "COMn" (n >= 1) meaning
-// /dev/ttyS(n-1), or a plain non-negative number taken as an index of the table. -1 when the text
-// is none of these.
+// /dev/ttyS(n-1), or the number of an entry of the table. -1 when the text is none of these.
 int ResolvePort(std::string_view text);
 
 }  // namespace brelin::serial
