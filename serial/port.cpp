@@ -4,7 +4,16 @@
 #include <cstdlib>
 #include <new>
 
+// The one place that picks the platform's driver and the meaning of its error codes.
+#ifdef _WIN32
+#include "serial/win_driver.h"
+#define BRELIN_PLATFORM_DRIVER WindowsDriver
+#define BRELIN_PLATFORM_ERRORS MapWindowsError
+#else
 #include "serial/posix_driver.h"
+#define BRELIN_PLATFORM_DRIVER PosixDriver
+#define BRELIN_PLATFORM_ERRORS MapPosixError
+#endif
 
 namespace brelin::serial {
 namespace {
@@ -152,7 +161,7 @@ void* AllocateZeroed(std::size_t size) {
 }
 
 const Driver& DefaultDriver() {
-  return defaultDriver != nullptr ? *defaultDriver : PosixDriver();
+  return defaultDriver != nullptr ? *defaultDriver : BRELIN_PLATFORM_DRIVER();
 }
 
 void SetDefaultDriver(const Driver* driver) {
@@ -211,6 +220,35 @@ int CarrierDetect(Port& port) {
 }
 
 int MapSystemError(int error) {
+  return BRELIN_PLATFORM_ERRORS(error);
+}
+
+int MapWindowsError(int error) {
+  switch (error) {
+    case 2:  // ERROR_FILE_NOT_FOUND
+    case 3:  // ERROR_PATH_NOT_FOUND
+      return kNoDevice;
+    case 5:  // ERROR_ACCESS_DENIED
+      return kPortInUse;
+    // The open errors of the 16-bit communications interface.
+    case -1:
+      return kInvalidPort;
+    case -2:
+      return kPortInUse;
+    case -4:
+      return kOutOfMemory;
+    case -10:
+      return kNoDevice;
+    case -11:
+      return kBadDataBits;
+    case -12:
+      return kBadBaudRate;
+    default:
+      return kPlatformFailure;
+  }
+}
+
+int MapPosixError(int error) {
   switch (error) {
     case ENOENT:
     case ENODEV:

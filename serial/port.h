@@ -136,9 +136,15 @@ using Allocator = void* (*)(std::size_t size);
 void SetAllocator(Allocator allocator);
 void* AllocateZeroed(std::size_t size);
 
-// Translates an errno value into a PortStatus: ENOENT/ENODEV/ENXIO -14; EBUSY/EWOULDBLOCK/EACCES/
-// EPERM -3; ENOMEM -5; anything else -1.
+// Translates the platform's error code (errno, or GetLastError on Windows) into a PortStatus.
 int MapSystemError(int error);
+
+// errno: ENOENT/ENODEV/ENXIO -14; EBUSY/EWOULDBLOCK/EACCES/EPERM -3; ENOMEM -5; anything else -1.
+int MapPosixError(int error);
+
+// Win32 error: file or path not found -14; access denied -3; the 16-bit open errors -1 -> -2,
+// -2 -> -3, -4 -> -5, -10 -> -14, -11 -> -27, -12 -> -25; anything else -1.
+int MapWindowsError(int error);
 
 // The descriptor of an open Port for waiting in poll(), or -1.
 int PortDescriptor(const Port& port);

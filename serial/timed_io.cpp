@@ -69,8 +69,10 @@ int PollIdle(Port& port) {
   if (queued < 0 || untouched) {  // a failed line also reports at once
     Pause(kPollSliceMs);
   } else if (queued == 0) {
+#ifndef _WIN32
     pollfd p{fd, POLLIN, 0};
     poll(&p, 1, kPollSliceMs);  // EINTR only ends this slice early
+#endif
   }
   return 0;
 }

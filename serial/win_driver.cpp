@@ -1,0 +1,448 @@
+#include "serial/win_driver.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "serial/line_settings.h"
+#include "serial/timed_io.h"
+
+namespace brelin::serial {
+namespace {
+
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+constexpr std::uint32_t kReportedLineErrors = 0x1E;  // overrun, parity, framing, break
+// How long Close lets a write still in flight finish before cancelling it: 1050 bytes at 9600
+// baud take about 1.1 s.
+constexpr DWORD kCloseWriteGraceMs = 2000;
+
+struct WindowsPortData {
+  std::int32_t inQueueSize;
+  std::uint32_t outQueueSize;
+  DCB dcb;                  // the driver's copy; every change is made here, then applied
+  std::uint32_t errorBits;  // every ClearCommError error word since ClearLineStatus, ORed
+  std::uint32_t savedMask;
+  std::uint32_t uartWord;  // never set by this driver; shown by Dump
+  HANDLE handle;
+  COMMTIMEOUTS savedTimeouts;
+  // One record per direction, each with its own event: a write left in flight must not satisfy
+  // the wait of a read that follows it.
+  OVERLAPPED readOverlapped;
+  OVERLAPPED writeOverlapped;
+  bool writeInFlight;
+  // The bytes of the write in flight. The device reads them after WriteBuffer has returned, when
+  // the caller's buffer may be gone.
+  unsigned char txCopy[kDefaultOutQueueSize];
+};
+
+VersionSource versionSource = nullptr;
+
+WindowsPortData& Data(Port& port) {
+  return *static_cast<WindowsPortData*>(port.driverData);
+}
+
+int Fail(Port& port, int code) {
+  port.status = code;
+  return code;
+}
+
+int LastError() {
+  return MapSystemError(static_cast<int>(GetLastError()));
+}
+
+// ClearCommError: collects the line-error bits and fills stat. False, with the failure in the
+// status word, when the device does not answer (an adapter that was pulled).
+bool QueryQueues(Port& port, COMSTAT& stat) {
+  WindowsPortData& d = Data(port);
+  DWORD errors = 0;
+  stat = COMSTAT{};
+  if (!ClearCommError(d.handle, &errors, &stat)) {
+    Fail(port, LastError());
+    return false;
+  }
+  d.errorBits |= errors;
+  return true;
+}
+
+// Free room below a size; a device that reports more queued than was asked for has none.
+int Room(std::uint32_t size, DWORD used) {
+  return used >= size ? 0 : static_cast<int>(size - used);
+}
+
+int ApplyDcb(Port& port) {
+  WindowsPortData& d = Data(port);
+  return SetCommState(d.handle, &d.dcb) ? kOk : Fail(port, LastError());
+}
+
+// A write still in flight owns txCopy and writeOverlapped; wait for it before reusing them.
+void FinishWrite(WindowsPortData& d, DWORD timeoutMs) {
+  if (!d.writeInFlight) return;
+  if (WaitForSingleObject(d.writeOverlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
+    CancelIo(d.handle);
+  }
+  DWORD done = 0;
+  GetOverlappedResult(d.handle, &d.writeOverlapped, &done, TRUE);
+  d.writeInFlight = false;
+}
+
+int PlatformCheck() {
+  return CheckPlatformVersion(versionSource != nullptr ? versionSource() : GetVersion());
+}
+
+void* NewData() {
+  return AllocateZeroed(sizeof(WindowsPortData));
+}
+
+void DeleteData(void* data) {
+  auto* d = static_cast<WindowsPortData*>(data);
+  if (d != nullptr) {
+    if (d->readOverlapped.hEvent != nullptr) CloseHandle(d->readOverlapped.hEvent);
+    if (d->writeOverlapped.hEvent != nullptr) CloseHandle(d->writeOverlapped.hEvent);
+  }
+  std::free(data);
+}
+
+int OpenDevice(Port& port, int portNumber) {
+  WindowsPortData& d = Data(port);
+  d.inQueueSize = kDefaultInQueueSize;
+  d.outQueueSize = kDefaultOutQueueSize;
+  d.errorBits = 0;
+
+  char name[32];
+  std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber + 1);
+  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+  port.status = kOk;
+  if (handle == INVALID_HANDLE_VALUE) return Fail(port, LastError());
+  d.handle = handle;
+
+  d.readOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  d.writeOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (d.readOverlapped.hEvent == nullptr || d.writeOverlapped.hEvent == nullptr) {
+    int code = LastError();
+    CloseHandle(handle);
+    d.handle = nullptr;
+    return Fail(port, code);
+  }
+
+  SetupComm(handle, static_cast<DWORD>(d.inQueueSize), d.outQueueSize);
+  DWORD mask = 0;
+  GetCommMask(handle, &mask);
+  d.savedMask = mask;
+  SetCommMask(handle, 0);  // no events are used
+
+  DCB& dcb = d.dcb;
+  dcb.DCBlength = sizeof(DCB);
+  GetCommState(handle, &dcb);
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fNull = 0;
+  dcb.XonChar = kXon;
+  dcb.XoffChar = kXoff;
+  dcb.XonLim = static_cast<WORD>(d.inQueueSize / 4);
+  dcb.XoffLim = static_cast<WORD>(d.inQueueSize / 4);
+  dcb.EofChar = 0;
+  dcb.EvtChar = 0;
+
+  GetCommTimeouts(handle, &d.savedTimeouts);
+  // Reads return at once with what is queued; writes have no time limit.
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  SetCommTimeouts(handle, &timeouts);
+  return port.status;
+}
+
+int SetLine(Port& port, int baudRate, int parity, int dataBits, int stopBits) {
+  DCB& dcb = Data(port).dcb;
+  if (baudRate > kMaxBaudRate) return Fail(port, kBadBaudRate);
+  dcb.BaudRate = static_cast<DWORD>(baudRate);
+  dcb.ByteSize = static_cast<BYTE>(dataBits & 0xFF);  // the device judges it
+  Parity letter = Parity::kNone;
+  if (DecodeParity(parity, &letter) != kOk) return Fail(port, kBadParity);
+  static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+  dcb.Parity = kParity[static_cast<int>(letter)];
+  if (stopBits == 1) {
+    dcb.StopBits = ONESTOPBIT;
+  } else if (stopBits == 2) {
+    dcb.StopBits = TWOSTOPBITS;
+  } else {
+    return Fail(port, kBadStopBits);
+  }
+  ApplyDcb(port);
+  return port.status;
+}
+
+int UseXonXoff(Port& port, int on) {
+  DCB& dcb = Data(port).dcb;
+  dcb.fOutX = on != 0;
+  dcb.fInX = on != 0;
+  return ApplyDcb(port);
+}
+
+int UseRtsCts(Port& port, int on) {
+  DCB& dcb = Data(port).dcb;
+  dcb.fOutxCtsFlow = on != 0;
+  dcb.fRtsControl = on != 0 ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+  return ApplyDcb(port);
+}
+
+int UseDtrDsr(Port& port, int on) {
+  DCB& dcb = Data(port).dcb;
+  dcb.fOutxDsrFlow = on != 0;
+  dcb.fDtrControl = on != 0 ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+  return ApplyDcb(port);
+}
+
+int SetDtr(Port& port, int on) {
+  WindowsPortData& d = Data(port);
+  d.dcb.fDtrControl = on != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  SetCommState(d.handle, &d.dcb);
+  return kOk;
+}
+
+int SetRts(Port& port, int on) {
+  WindowsPortData& d = Data(port);
+  d.dcb.fRtsControl = on != 0 ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  SetCommState(d.handle, &d.dcb);
+  return kOk;
+}
+
+int TxFree(Port& port) {
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) return port.status;
+  return Room(Data(port).outQueueSize, stat.cbOutQue);
+}
+
+int TxUsed(Port& port) {
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) return port.status;
+  return static_cast<int>(stat.cbOutQue);
+}
+
+int RxFree(Port& port) {
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) return port.status;
+  return Room(static_cast<std::uint32_t>(Data(port).inQueueSize), stat.cbInQue);
+}
+
+int RxUsed(Port& port) {
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) return port.status;
+  return static_cast<int>(stat.cbInQue);
+}
+
+int ClearTx(Port& port) {
+  return PurgeComm(Data(port).handle, PURGE_TXCLEAR) ? kOk : Fail(port, LastError());
+}
+
+int WriteBuffer(Port& port, const void* data, unsigned n) {
+  WindowsPortData& d = Data(port);
+  port.count = 0;
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) return port.status;
+  unsigned k = std::min(n, static_cast<unsigned>(Room(d.outQueueSize, stat.cbOutQue)));
+  if (k > 0) {
+    FinishWrite(d, INFINITE);
+    std::memcpy(d.txCopy, data, k);
+    DWORD written = 0;
+    if (WriteFile(d.handle, d.txCopy, k, &written, &d.writeOverlapped)) {
+      port.count = written;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+      port.count = k;  // handed over: counts as written, and is not waited for
+      d.writeInFlight = true;
+    } else if (!QueryQueues(port, stat)) {
+      return port.status;
+    }
+  }
+  return port.count >= n ? kOk : Fail(port, kTxQueueFull);
+}
+
+int WriteChar(Port& port, int c) {
+  unsigned char byte = static_cast<unsigned char>(c & 0xFF);
+  return WriteBuffer(port, &byte, 1);
+}
+
+int ReadBuffer(Port& port, void* buffer, unsigned n) {
+  WindowsPortData& d = Data(port);
+  COMSTAT stat;
+  if (!QueryQueues(port, stat)) {
+    port.count = 0;
+    return port.status;
+  }
+  if (stat.cbInQue == 0) {
+    port.count = 0;
+    return kNothingReceived;
+  }
+  DWORD got = 0;
+  if (ReadFile(d.handle, buffer, std::min<DWORD>(stat.cbInQue, n), &got, &d.readOverlapped)) {
+    port.count = got;
+    return kOk;
+  }
+  DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    // Nothing was started, so the record holds no result of this read.
+    port.count = 0;
+    QueryQueues(port, stat);
+    return Fail(port, MapSystemError(static_cast<int>(error)));
+  }
+  DWORD done = 0;
+  if (!GetOverlappedResult(d.handle, &d.readOverlapped, &done, TRUE)) return kNothingReceived;
+  port.count = done;
+  return kOk;
+}
+
+int ReadChar(Port& port) {
+  unsigned char byte = 0;
+  if (int result = ReadBuffer(port, &byte, 1); result != kOk) return result;
+  return port.count == 0 ? kNothingReceived : byte;
+}
+
+int Close(Port& port) {
+  int result = kOk;
+  if (auto* d = static_cast<WindowsPortData*>(port.driverData); d != nullptr) {
+    EscapeCommFunction(d->handle, CLRDTR);
+    EscapeCommFunction(d->handle, CLRRTS);
+    FinishWrite(*d, kCloseWriteGraceMs);  // the last command sent should still reach the line
+    if (!CloseHandle(d->handle)) result = LastError();
+    DeleteData(d);
+    port.driverData = nullptr;
+  }
+  UnlinkAndRelease(port);
+  return result;
+}
+
+int SendBreak(Port& port, int milliseconds) {
+  HANDLE handle = Data(port).handle;
+  SetCommBreak(handle);
+  IdleWait(port, milliseconds);  // a negative IdleHook result only shortens the break
+  ClearCommBreak(handle);
+  return kOk;
+}
+
+// Devices without modem lines (or Wine on a pseudo-terminal) refuse the query: not supported.
+int ModemStatus(Port& port) {
+  DWORD bits = 0;
+  if (!GetCommModemStatus(Data(port).handle, &bits)) {
+    DWORD error = GetLastError();
+    return Fail(port, error == ERROR_NOT_SUPPORTED ? kNotSupported
+                                                   : MapSystemError(static_cast<int>(error)));
+  }
+  return static_cast<int>(bits & 0xFF);
+}
+
+int LineStatus(Port& port) {
+  COMSTAT stat;
+  QueryQueues(port, stat);
+  return static_cast<int>(Data(port).errorBits & kReportedLineErrors);
+}
+
+int ClearLineStatus(Port& port) {
+  Data(port).errorBits = 0;
+  return kOk;
+}
+
+int Dump(Port& port, const DumpSink& out) {
+  WindowsPortData& d = Data(port);
+  const DCB& b = d.dcb;
+  const std::int32_t savedStatus = port.status;  // looking must not change the Port
+  char line[160];
+  auto emit = [&](auto... args) {
+    std::snprintf(line, sizeof line, args...);
+    out(line);
+  };
+  auto bit = [](std::uint32_t word, std::uint32_t mask) { return (word & mask) != 0 ? 1 : 0; };
+
+  out("");
+  emit("Port type:  MS Windows  DCB BaudRate: %-6d  ByteSize: %1d  Parity: %1d",
+       static_cast<int>(b.BaudRate), b.ByteSize, b.Parity);
+  emit("StopBits: %1d fBinary: %1d  fRtsControl: %1d", b.StopBits, b.fBinary, b.fRtsControl);
+  emit("Parity: %1d  OutCtsFlow: %1d  OutDsrFlow: %1d  DtrControl: %1d  OutX: %1d  InX: %1d",
+       b.fParity, b.fOutxCtsFlow, b.fOutxDsrFlow, b.fDtrControl, b.fOutX, b.fInX);
+  emit("Null: %1d  DtrControl: %1d  RtsControl: %1d  XonChar: %02x  XoffChar: %02x", b.fNull,
+       b.fDtrControl, b.fRtsControl, static_cast<unsigned char>(b.XonChar),
+       static_cast<unsigned char>(b.XoffChar));
+  emit("XonLim: %-5u XoffLim: %-5u EofChr: %02x  EvtChr: %02x", b.XonLim, b.XoffLim,
+       static_cast<unsigned char>(b.EofChar), static_cast<unsigned char>(b.EvtChar));
+  auto errors = static_cast<std::uint32_t>(LineStatus(port));
+  COMSTAT stat;
+  QueryQueues(port, stat);
+  emit("RX count/free: %5d/%-5d  TX count/free: %5d/%-5d  BREAK/FE/OE/PE: %d%d%d%d",
+       static_cast<int>(stat.cbInQue), d.inQueueSize - static_cast<int>(stat.cbInQue),
+       static_cast<int>(stat.cbOutQue),
+       static_cast<int>(d.outQueueSize) - static_cast<int>(stat.cbOutQue), bit(errors, 0x10),
+       bit(errors, 0x08), bit(errors, 0x02), bit(errors, 0x04));
+  emit("CE_BREAK:%d  CE_FRAME:%d  CE_MODE:%d CE_OVERRUN:%d", bit(d.errorBits, CE_BREAK),
+       bit(d.errorBits, CE_FRAME), bit(d.errorBits, CE_MODE), bit(d.errorBits, CE_OVERRUN));
+  int modem = std::max(0, ModemStatus(port));
+  auto modemBits = static_cast<std::uint32_t>(modem);
+  emit("CE_RXOVER:%d CE_RXPARITY:%d CE_TXFULL:%d  CTS/DSR/RI/CD: %d%d%d%d",
+       bit(d.errorBits, CE_RXOVER), bit(d.errorBits, CE_RXPARITY), bit(d.errorBits, CE_TXFULL),
+       bit(modemBits, MS_CTS_ON), bit(modemBits, MS_DSR_ON), bit(modemBits, MS_RING_ON),
+       bit(modemBits, MS_RLSD_ON));
+  emit("8250:%04.4x", d.uartWord);
+  port.status = savedStatus;
+  return kOk;
+}
+
+const Driver kWindowsDriver{
+    .kind = kWindowsDriverKind,
+    .PlatformCheck = PlatformCheck,
+    .NewData = NewData,
+    .DeleteData = DeleteData,
+    .OpenDevice = OpenDevice,
+    .Descriptor = nullptr,
+    .ops =
+        {
+            .ReadChar = ReadChar,
+            .SpareOp1 = nullptr,
+            .WriteChar = WriteChar,
+            .Close = Close,
+            .SetLine = SetLine,
+            .UseXonXoff = UseXonXoff,
+            .UseRtsCts = UseRtsCts,
+            .UseDtrDsr = UseDtrDsr,
+            .SetDtr = SetDtr,
+            .SetRts = SetRts,
+            .TxFree = TxFree,
+            .TxUsed = TxUsed,
+            .RxFree = RxFree,
+            .RxUsed = RxUsed,
+            .ClearTx = ClearTx,
+            .WriteBuffer = WriteBuffer,
+            .ReadBuffer = ReadBuffer,
+            .Dump = Dump,
+            .SendBreak = SendBreak,
+            .ModemStatus = ModemStatus,
+            .LineStatus = LineStatus,
+            .ClearLineStatus = ClearLineStatus,
+            .SpareOp2 = nullptr,
+            .ClearError = nullptr,
+        },
+};
+
+}  // namespace
+
+int CheckPlatformVersion(std::uint32_t versionWord) {
+  constexpr std::uint32_t kWin32sHost = 0x80000000u;
+  constexpr std::uint32_t kWindows3 = 3;
+  bool win32s = (versionWord & kWin32sHost) != 0 && (versionWord & 0xFF) == kWindows3;
+  return win32s ? kNotSupported : kOk;
+}
+
+void SetVersionSource(VersionSource source) {
+  versionSource = source;
+}
+
+const Driver& WindowsDriver() {
+  return kWindowsDriver;
+}
+
+}  // namespace brelin::serial
