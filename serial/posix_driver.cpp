@@ -71,7 +71,13 @@ int Fail(Port& port, int code) {
   return code;
 }
 
+// EIO is what a device that has gone away (USB adapter pulled, pty master closed) answers to
+// everything: the line is marked gone for good.
 int FailErrno(Port& port) {
+  if (errno == EIO) {
+    static_cast<PosixPortData*>(port.driverData)->hungUp = true;
+    return Fail(port, kNoDevice);
+  }
   return Fail(port, MapSystemError(errno));
 }
 
@@ -147,7 +153,9 @@ int OpenDevice(Port& port, int portNumber) {
   int fd =
       Retry([&] { return sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   port.status = kOk;
-  if (fd < 0) return Fail(port, errno == EISDIR ? kNoDevice : MapSystemError(errno));
+  if (fd < 0) {  // a directory, or a path through a file, is no device either
+    return Fail(port, errno == EISDIR || errno == ENOTDIR ? kNoDevice : MapSystemError(errno));
+  }
   d.fd = fd;
   // Root passes TIOCEXCL, and one process may open a path twice: the lock refuses both.
   if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
@@ -268,10 +276,7 @@ int TxFree(Port& port) {
 int RxUsed(Port& port) {
   if (LineGone(port)) return Fail(port, kNoDevice);
   int queued = 0;
-  if (Ioctl(Data(port).fd, FIONREAD, &queued) != 0) {
-    if (errno == EIO) Data(port).hungUp = true;
-    return FailErrno(port);
-  }
+  if (Ioctl(Data(port).fd, FIONREAD, &queued) != 0) return FailErrno(port);
   return queued;
 }
 
@@ -296,10 +301,6 @@ int WriteBuffer(Port& port, const void* data, unsigned n) {
   if (k > 0) {
     ssize_t written = Retry([&] { return sys.write(d.fd, data, k); });
     if (written < 0) {
-      if (errno == EIO) {
-        d.hungUp = true;
-        return Fail(port, kNoDevice);
-      }
       if (errno != EAGAIN && errno != EWOULDBLOCK) return FailErrno(port);
       written = 0;  // the kernel's buffer is full: no room after all
     }
@@ -323,12 +324,11 @@ int ReadBuffer(Port& port, void* buffer, unsigned n) {
     port.count = static_cast<std::uint32_t>(got);
     return kOk;
   }
-  if (got < 0 && errno == EIO) d.hungUp = true;
-  if (got == 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+  if (got == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
     // End of file on a terminal means the other side has gone.
     return LineGone(port) ? Fail(port, kNoDevice) : kNothingReceived;
   }
-  return d.hungUp ? Fail(port, kNoDevice) : FailErrno(port);
+  return FailErrno(port);
 }
 
 int ReadChar(Port& port) {

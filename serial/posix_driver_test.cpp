@@ -147,8 +147,9 @@ TEST_F(PtyTest, PathsThatAreNoSerialDevice) {
   std::filesystem::create_directories(dir);
   std::FILE* f = std::fopen((dir / "plain").c_str(), "w");
   std::fclose(f);
-  for (const std::string& p : {std::string("/dev/does-not-exist"), std::string("/dev/null"),
-                               (dir / "plain").string(), dir.string()}) {
+  for (const std::string& p :
+       {std::string("/dev/does-not-exist"), std::string("/dev/null"),
+        std::string("/dev/null/below-a-file"), (dir / "plain").string(), dir.string()}) {
     Port* port = OpenPort(PosixDriver(), AddPortPath(p), 9600, 'N', 8, 1);
     EXPECT_EQ(port->status, kNoDevice) << p;
     port->Close();
@@ -331,6 +332,8 @@ TEST_F(PtyTest, FailingCallsReportTheirCodes) {
   EXPECT_EQ(ReadCharTimed(*port, kGenerous), kNoDevice);
   EXPECT_EQ(port->status, kNoDevice);
   EXPECT_EQ(port->RxUsed(), kNoDevice);  // gone for good
+  port->ClearError();
+  EXPECT_EQ(port->WriteChar('x'), kNoDevice);
 
   Sys() = RealSysCalls();
   Port* other = OpenPort(PosixDriver(), AddPortPath(path_), 9600, 'N', 8, 1);
