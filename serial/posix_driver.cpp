@@ -274,9 +274,11 @@ int TxFree(Port& port) {
 }
 
 int RxUsed(Port& port) {
-  if (LineGone(port)) return Fail(port, kNoDevice);
+  if (Data(port).hungUp) return Fail(port, kNoDevice);
   int queued = 0;
   if (Ioctl(Data(port).fd, FIONREAD, &queued) != 0) return FailErrno(port);
+  // Input still queued is delivered first; an empty queue may mean the other side has gone.
+  if (queued == 0 && LineGone(port)) return Fail(port, kNoDevice);
   return queued;
 }
 

@@ -49,31 +49,25 @@ int CallIdleHook(Port& port) {
 }
 
 int PollIdle(Port& port) {
-  // Input that stays queued from one call to the next while no wait of this file read anything
-  // belongs to a caller that is not reading (IdleWait): poll() would report it at once, again and
-  // again, so the slice is slept instead.
+  // poll() reports input that nobody reads (IdleWait) or a dead line at once, again and again.
+  // When it did so last time and no wait of this file has read since, the slice is slept instead.
   static const Port* lastPort = nullptr;
   static std::uint64_t lastReads = 0;
-  static bool lastQueued = false;
+  static bool lastReady = false;
 
   int fd = PortDescriptor(port);
-  if (fd < 0) {
+  bool again = lastReady && &port == lastPort && reads == lastReads;
+  lastPort = &port;
+  lastReads = reads;
+  lastReady = false;
+  if (fd < 0 || again) {
     Pause(kPollSliceMs);
     return 0;
   }
-  int queued = port.RxUsed();
-  bool untouched = queued > 0 && lastQueued && &port == lastPort && reads == lastReads;
-  lastPort = &port;
-  lastReads = reads;
-  lastQueued = queued > 0;
-  if (queued < 0 || untouched) {  // a failed line also reports at once
-    Pause(kPollSliceMs);
-  } else if (queued == 0) {
 #ifndef _WIN32
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, kPollSliceMs);  // EINTR only ends this slice early
+  pollfd p{fd, POLLIN, 0};
+  lastReady = poll(&p, 1, kPollSliceMs) > 0;  // EINTR only ends this slice early
 #endif
-  }
   return 0;
 }
 
