@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -226,18 +227,29 @@ TEST_F(PtyTest, HangUpEndsEveryWaitAtOnce) {
 }
 
 TEST_F(PtyTest, HangUpWhileWaiting) {
-  Port* port = Open();
-  pid_t child = fork();
-  if (child == 0) {
-    usleep(50000);  // the peer holding the master goes away while the driver waits
-    _exit(0);
+  char line[8];
+  unsigned char block[8];
+  const std::function<int(Port&)> waits[] = {
+      [](Port& p) { return ReadCharTimed(p, kGenerous); },
+      [&](Port& p) { return ReadLine(p, line, sizeof line, '\n', kGenerous); },
+      [&](Port& p) { return ReadBlock(p, block, sizeof block, kGenerous); },
+  };
+  for (const auto& wait : waits) {
+    Port* port = Open();
+    pid_t child = fork();
+    if (child == 0) {
+      usleep(50000);  // the peer holding the master goes away while the driver waits
+      _exit(0);
+    }
+    HangUp();  // the child's copy of the master is now the last one
+    std::uint32_t start = TickCount();
+    EXPECT_EQ(wait(*port), kNoDevice);
+    EXPECT_EQ(port->status, kNoDevice);
+    EXPECT_LT(TickCount() - start, 2000u);
+    waitpid(child, nullptr, 0);
+    port->Close();
+    SetUp();  // a fresh pair for the next wait
   }
-  HangUp();  // the child's copy of the master is now the last one
-  std::uint32_t start = TickCount();
-  EXPECT_EQ(ReadCharTimed(*port, kGenerous), kNoDevice);
-  EXPECT_LT(TickCount() - start, 2000u);
-  int status = 0;
-  waitpid(child, &status, 0);
 }
 
 TEST_F(PtyTest, ModemAndLineStatusOnAPty) {
