@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
-# First look at Brelin without an instrument: builds brelin-cli and turns the sample memory image
-# into a report.
+# First look at Brelin without an instrument: builds brelin-cli and the simulated KLV480, starts the
+# simulator on a pseudo-terminal with the sample memory image, downloads it at 9600 baud as from
+# the real instrument, and shows the status lines and the start of the report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target brelin-cli
+cmake --build --preset dev --target brelin-cli klv480-sim
 
-mkdir -p build/demo
-report=build/demo/report.txt
-build/dev/cli/brelin-cli analyse data/sample.bin -o "$report"
+demo=build/demo
+mkdir -p "$demo"
+rm -f "$demo/KLV480.bin"
+
+# The simulator prints its device path once the link is in place, then serves until stopped.
+coproc SIM { exec build/dev/sim/klv480-sim --link "$demo/klv480" --image data/sample.bin \
+  2>"$demo/klv480-sim.log"; }
+sim_pid=$SIM_PID
+trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
+read -r device <&"${SIM[0]}"
+echo
+echo "Simulated KLV480 on $device (link $demo/klv480); downloading at 9600 baud:"
+
+report=$demo/report.txt
+start=$SECONDS
+build/dev/cli/brelin-cli get-data --port "$demo/klv480" -o "$report" --image "$demo/KLV480.bin"
+echo "(download and report took $((SECONDS - start)) s; the simulator's side is in $demo/klv480-sim.log)"
 
 echo
 echo "Report written to $report; its first lines:"
