@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <cstring>
 
+#include "gui/autorun.h"
 #include "gui/idle_hook.h"
 #include "gui/main_dialog.h"
 
@@ -10,6 +12,12 @@ int main(int argc, char** argv) {
   brelin::gui::InstallGuiIdleHook();
 
   brelin::gui::MainDialog window;
+  // Not for operators: brelin --autorun PORT OUTPUT SCREENSHOT (see scripts/screenshot.sh).
+  if (argc == 5 && std::strcmp(argv[1], "--autorun") == 0) {
+    brelin::gui::ScheduleAutorun(window, QString::fromLocal8Bit(argv[2]),
+                                 QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
+    return window.exec();
+  }
   window.exec();
   // Escape or the close box end the program normally; the Close button exits with status 1.
   return 0;

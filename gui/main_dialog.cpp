@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/commands.h"
 #include "gui/about_dialog.h"
 #include "gui/app_icon.h"
 #include "gui/port_setup_dialog.h"
@@ -207,9 +208,13 @@ void MainDialog::ShowMessage(std::string_view text) {
   presenter_(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void MainDialog::GetData() {}
+void MainDialog::GetData() {
+  RunCommand([this] { app::GetDataCommand(*this); });
+}
 
-void MainDialog::Erase() {}
+void MainDialog::Erase() {
+  RunCommand([this] { app::EraseCommand(*this); });
+}
 
 void MainDialog::RunCommand(const std::function<void()>& command) {
   try {

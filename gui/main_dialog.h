@@ -50,7 +50,8 @@ class MainDialog : public QDialog, public app::MainModel {
   [[noreturn]] void CloseProgram();
 
  private:
-  // Runs a command; a file error it raises is shown to the operator and ends only the command.
+  // Runs a command; a file error (or any other exception) it raises is shown to the operator and
+  // ends only the command; the command's own objects close the Port on the way out.
   void RunCommand(const std::function<void()>& command);
 
   MessagePresenter presenter_;

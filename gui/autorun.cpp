@@ -1,0 +1,35 @@
+#include "gui/autorun.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "gui/main_dialog.h"
+#include "serial/discovery.h"
+
+namespace brelin::gui {
+
+void ScheduleAutorun(MainDialog& window, const QString& portPath, const QString& outputPath,
+                     const QString& screenshotPath) {
+  auto failed = std::make_shared<bool>(false);
+  window.SetMessagePresenter([failed](QWidget*, const QString& text) {
+    std::fprintf(stderr, "brelin: %s\n", text.toLocal8Bit().constData());
+    *failed = true;
+  });
+  window.portIndex = serial::AddPortPath(QFile::encodeName(portPath).toStdString());
+  window.findChild<QLineEdit*>(QStringLiteral("edit1000"))->setText(outputPath);
+
+  QTimer::singleShot(0, &window, [&window, screenshotPath, failed] {
+    window.findChild<QPushButton*>(QStringLiteral("button1003"))->click();
+    if (!window.grab().save(screenshotPath)) {
+      std::fprintf(stderr, "brelin: cannot write %s\n", screenshotPath.toLocal8Bit().constData());
+      *failed = true;
+    }
+    window.done(*failed ? 1 : 0);
+  });
+}
+
+}  // namespace brelin::gui

@@ -1,0 +1,33 @@
+#include "gui/testing/simulator.h"
+
+#include <sys/prctl.h>
+
+#include <QFile>
+#include <csignal>
+
+namespace brelin::gui::testing {
+
+Simulator::Simulator(const QStringList& extraArgs) {
+  QStringList args{QStringLiteral("--link"),    dir_.filePath(QStringLiteral("klv480")),
+                   QStringLiteral("--baud"),    QStringLiteral("0"),
+                   QStringLiteral("--records"), QStringLiteral("400"),
+                   QStringLiteral("--seed"),    QStringLiteral("11"),
+                   QStringLiteral("--serial"),  QString::number(kSerialNumber)};
+  process_.setStandardErrorFile(QProcess::nullDevice());  // its command log
+  // A test that ends its process with exit() (Close) must not leave the simulator running.
+  process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  process_.start(QStringLiteral(BRELIN_SIM), args + extraArgs);
+  // The first line on stdout is the device path, written once the terminal is ready.
+  while (process_.waitForReadyRead(10000) && !process_.canReadLine()) {
+  }
+  if (process_.canReadLine()) {
+    path_ = QFile::encodeName(QString::fromLocal8Bit(process_.readLine()).trimmed()).toStdString();
+  }
+}
+
+Simulator::~Simulator() {
+  process_.terminate();
+  if (!process_.waitForFinished(5000)) process_.kill();
+}
+
+}  // namespace brelin::gui::testing
