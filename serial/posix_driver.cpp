@@ -180,6 +180,9 @@ int OpenDevice(Port& port, int portNumber) {
   t.c_cc[VSTOP] = kXoff;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
+  // Raw at once, so that a line setting SetLine refuses does not leave an echoing, line-editing
+  // terminal behind; SetLine applies the rest.
+  Retry([&] { return sys.tcsetattr(fd, TCSANOW, &t); });
   // Counters before the open are someone else's errors.
   d.haveCounters = Ioctl(fd, TIOCGICOUNT, &d.counters) == 0;
   ModemBits(fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);  // a pty has no modem lines: ignored

@@ -86,6 +86,15 @@ TEST_F(PtyTest, OpenSetsRawNineSixHundredEightNOne) {
   EXPECT_EQ(port->Close(), kOk);
 }
 
+TEST_F(PtyTest, RefusedLineSettingsStillLeaveTheLineRaw) {
+  ASSERT_NE(Settings().c_lflag & ICANON, 0u);  // a fresh pty edits lines
+  Port* port = Open(230400);
+  EXPECT_EQ(port->status, kBadBaudRate);
+  EXPECT_EQ(Settings().c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(port->WriteChar('a'), kOk);
+  port->Close();
+}
+
 TEST_F(PtyTest, SetLineValidatesAndApplies) {
   Port* port = Open();
   struct {
