@@ -221,16 +221,18 @@ TEST_F(TimedIoTest, ReadBlockEdges) {
   EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), -9);
   clock_.SetOnIdle(nullptr);
 
-  // A failing read must not count bytes twice.
-  line_.Feed("AB");
+  // A read that fails after one that succeeded must not count the first one twice.
+  line_.Feed("ABC");
   line_.SetReadChunk(1);
-  line_.FailNext(TestLine::Op::kRead, kPlatformFailure);
-  port_->count = 7;
+  int queries = 0;
+  line_.SetPeer([&](TestLine& l) {  // RxUsed, read, RxUsed, then the failing read
+    if (++queries == 4) l.FailNext(TestLine::Op::kRead, kPlatformFailure);
+  });
   EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), kPlatformFailure);
-  EXPECT_EQ(port_->count, 0u);
+  EXPECT_EQ(port_->count, 1u);
+  line_.SetPeer(nullptr);
 
   // An earlier failure still in the status word ends the block after the first read.
-  line_.Feed("CD");
   EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), kPlatformFailure);
   EXPECT_EQ(port_->count, 1u);
 }

@@ -86,8 +86,8 @@ struct TestDriverOps {
   static int ReadBuffer(Port& port, void* buffer, unsigned n) {
     int code = 0;
     TestLine* line = Usable(port, TestLine::Op::kRead, &code);
+    if (line == nullptr) return Fail(port, code);  // count untouched, as some drivers leave it
     port.count = 0;
-    if (line == nullptr) return Fail(port, code);
     line->rxQueries_++;
     std::size_t k = std::min<std::size_t>(n, line->input_.size());
     if (line->readChunk_ != 0) k = std::min<std::size_t>(k, line->readChunk_);
