@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
   std::printf("unpaced: %zu KiB from sx -k over a pty, best of %d\n", unpacedKiB, rounds);
   std::printf("  brelin   %8.0f KiB/s  cpu %.3f s\n", kib / brelin.seconds, brelin.cpu);
   std::printf("  rx -c    %8.0f KiB/s  cpu %.3f s\n", kib / rx.seconds, rx.cpu);
+  std::printf("  (rx flushes its input after each ACK; on an unpaced pty that can discard sx's next\n"
+              "   block and cost rx a 5 s timeout, so its throughput varies from run to run)\n");
   std::printf("  throughput brelin/rx %.2f (target >= 1.00), cpu brelin/rx %.2f (target <= 1.50)\n",
               rx.seconds / brelin.seconds, brelin.cpu / std::max(rx.cpu, 1e-6));
 
