@@ -4,7 +4,7 @@
 //   the delay
 //       from write to read (median, p99) and the CPU share of the reader.
 // Targets: (a) under 1 %, (b) median under 1 ms and p99 under 5 ms.
-//   serial_wait_bench [--idle-seconds S (10)] [--bytes N (100000)] [--max-gap-us U (500)]
+//   serial_wait_bench [--idle-seconds S (10)] [--bytes N (100000)] [--max-gap-us U (400)]
 #include <pty.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -46,7 +46,7 @@ std::int64_t NowNs() {
 struct Options {
   int idleSeconds = 10;
   long bytes = 100000;
-  long maxGapUs = 500;
+  long maxGapUs = 400;
 };
 
 Options Parse(int argc, char** argv) {

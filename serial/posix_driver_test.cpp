@@ -207,6 +207,18 @@ TEST_F(PtyTest, TransmitQueueModel) {
   EXPECT_EQ(port->ClearTx(), kOk);
   port->ClearError();
   EXPECT_EQ(port->WriteChar('z'), kOk);
+
+  ASSERT_EQ(write(master_, "abc", 3), 3);
+  pollfd p{PortDescriptor(*port), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, kGenerous), 1);
+  EXPECT_EQ(port->RxUsed(), 3);
+  EXPECT_EQ(port->RxFree(), 1047);
+  char buffer[5];
+  EXPECT_EQ(port->ReadBuffer(buffer, 5), kOk);
+  EXPECT_EQ(port->count, 3u);
+  EXPECT_EQ(port->ReadBuffer(buffer, 5), kNothingReceived);
+  EXPECT_EQ(port->count, 0u);
+  EXPECT_EQ(port->status, kOk);
 }
 
 TEST_F(PtyTest, NothingArrivingTimesOutInVirtualTime) {
