@@ -127,24 +127,13 @@ void XferCloseFile(XferSession& s) {
   std::fclose(s.file);
   s.file = nullptr;
   if (s.modTime != -1) {
-    // modTime counts local time; mktime turns the broken-down local time into the epoch.
+    // modTime counts local time: mktime reads the broken-down local time back as a moment.
     const std::time_t local = s.modTime;
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &local);
+    std::tm parts = *std::gmtime(&local);
     parts.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&parts));
     std::error_code ignored;
-    std::filesystem::last_write_time(
-        s.localName,
-        std::chrono::file_clock::from_sys(
-            std::chrono::system_clock::from_time_t(std::mktime(&parts))),
-        ignored);
-#else
-    gmtime_r(&local, &parts);
-    parts.tm_isdst = -1;
-    const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&parts), 0}};
-    utimensat(AT_FDCWD, s.localName, times, 0);
-#endif
+    std::filesystem::last_write_time(s.localName, std::chrono::file_clock::from_sys(when), ignored);
   }
 }
 
