@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -36,7 +37,8 @@ std::string Pattern(std::size_t n, unsigned seed) {
 class XferPtyTest : public ::testing::Test {
  protected:
   XferPtyTest() {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
     source_ = ::testing::TempDir() + "xfer_pty_src_" + name;
     target_ = ::testing::TempDir() + "xfer_pty_dst_" + name;
   }
@@ -100,28 +102,36 @@ TEST_F(XferPtyTest, ReceivesWhatSxSends) {
   }
 }
 
-TEST_F(XferPtyTest, RecoversFromLineFaults) {
-  // 8 KiB in 1029-byte frames. The cost of each fault is the protocol's own: a lost byte waits out
-  // the byte timeout, the purge and a header wait; a lost ACK waits for sx's own timeout.
-  const std::string data = Pattern(8 * 1024, 7);
-  struct Case {
-    const char* name;
-    RelayConfig relay;
-    double limit;  // seconds
-  } cases[] = {
-      {"corrupt data", {.corruptEvery = 3 * 1029 + 400}, 2},
-      {"drop a data byte", {.dropEvery = 5 * 1029 + 600}, 15},
-      {"stall 3 s", {.stallAfter = 2 * 1029 + 10, .stallMs = 3000}, 7},
-      {"lost ACK", {.swallowAck = 3}, 13},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Transfer(data, {"-k"}, {kOptEnd}, &c.relay), 1);
-    EXPECT_GT(faults_, 0u);
-    EXPECT_LT(seconds_, c.limit);
-    ExpectReceived(data, 1024);
-  }
+struct LineFault {
+  const char* name;
+  RelayConfig relay;
+  double limit;  // seconds
+};
+
+void PrintTo(const LineFault& fault, std::ostream* out) {
+  *out << fault.name;
 }
+
+// One test per fault, so that the slow ones can run side by side.
+class XferPtyFaultTest : public XferPtyTest, public ::testing::WithParamInterface<LineFault> {};
+
+TEST_P(XferPtyFaultTest, FileArrivesWhole) {
+  const std::string data = Pattern(8 * 1024, 7);
+  EXPECT_EQ(Transfer(data, {"-k"}, {kOptEnd}, &GetParam().relay), 1);
+  EXPECT_GT(faults_, 0u);
+  EXPECT_LT(seconds_, GetParam().limit);
+  ExpectReceived(data, 1024);
+}
+
+// 8 KiB in 1029-byte frames. The cost of each fault is the protocol's own: a lost byte waits out
+// the byte timeout, the purge and a header wait; a lost ACK waits for sx's own timeout.
+INSTANTIATE_TEST_SUITE_P(
+    Faults, XferPtyFaultTest,
+    ::testing::Values(LineFault{"CorruptData", {.corruptEvery = 3 * 1029 + 400}, 2},
+                      LineFault{"DropDataByte", {.dropEvery = 5 * 1029 + 600}, 15},
+                      LineFault{"Stall3s", {.stallAfter = 2 * 1029 + 10, .stallMs = 3000}, 7},
+                      LineFault{"LostAck", {.swallowAck = 3}, 13}),
+    [](const ::testing::TestParamInfo<LineFault>& info) { return std::string(info.param.name); });
 
 TEST_F(XferPtyTest, UnrecoverableLineEndsWithTheCancelSequence) {
   // Every block damaged: ten refusals end the run, and sx gives up on the cancel sequence.
