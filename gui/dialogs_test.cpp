@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -62,16 +61,6 @@ TEST(MainDialogOptions, StartWithMetricRelativeAsciiAndTheThreeGroupsAreIndepend
   EXPECT_TRUE(window.AbsoluteChosen());
 }
 
-TEST(MainDialogOptions, OutputFileNameIsTheWholeTextEvenBlanks) {
-  MainDialog window;
-  auto* edit = Child<QLineEdit>(&window, "edit1000");
-  EXPECT_EQ(window.OutputFileName(), "");
-  QTest::keyClicks(edit, QStringLiteral("  "));
-  EXPECT_EQ(window.OutputFileName(), "  ");
-  edit->setText(QStringLiteral("/tmp/r\u00e9port.txt"));
-  EXPECT_EQ(window.OutputFileName(), "/tmp/r\xc3\xa9port.txt");
-}
-
 int Caret(MainDialog& window) {
   return Child<QPlainTextEdit>(&window, "edit1011")->textCursor().position();
 }
@@ -117,138 +106,109 @@ TEST(StatusLog, ScrollsTheLastLineIntoView) {
   EXPECT_GT(log->verticalScrollBar()->value(), 0);
 }
 
-TEST(ProgressBar, MovesOnlyThroughSetProgressAndStaysInRange) {
-  MainDialog window;
-  auto* bar = Child<QProgressBar>(&window, "progress1004");
-  EXPECT_EQ(bar->value(), 0);
-  window.SetProgress(85);
-  EXPECT_EQ(bar->value(), 85);
-  window.SetProgress(0);
-  EXPECT_EQ(bar->value(), 0);
-  window.SetProgress(250);
-  EXPECT_EQ(bar->value(), 100);
-  window.SetProgress(-3);
-  EXPECT_EQ(bar->value(), 0);
+// The operator's actions in the port setup dialog.
+void Choose(PortSetupDialog* d, int position) {
+  d->findChild<QComboBox*>()->setCurrentIndex(position);
+}
+void Type(PortSetupDialog* d, const char* text) {
+  QLineEdit* edit = d->findChild<QComboBox*>()->lineEdit();
+  edit->clear();
+  QTest::keyClicks(edit, QString::fromLatin1(text));
+}
+void Press(PortSetupDialog* d, const char* button) {
+  QTest::mouseClick(Child<QPushButton>(d, button), Qt::LeftButton);
 }
 
-// A port table with six serial ports and a record of the paths typed in.
-struct FakeCatalog {
+TEST(PortSetup, TakesTheChoiceOnlyAfterOkAndAddsTypedPaths) {
+  // Six listed ports; a typed /dev/pts/7 becomes index 6, anything else is refused.
   std::vector<std::string> added;
-
-  PortCatalog Get() {
-    PortCatalog catalog;
-    catalog.list = [] {
-      std::vector<PortChoice> ports;
-      for (int n = 0; n < 6; ++n) {
-        std::string path = "/dev/ttyS" + std::to_string(n);
-        ports.push_back({path, path + (n == 5 ? " - USB serial adapter" : "")});
-      }
-      return ports;
-    };
-    catalog.add = [this](const std::string& path) {
-      added.push_back(path);
-      return path == "/dev/pts/7" ? 6 : -1;
-    };
-    return catalog;
-  }
-};
-
-// Runs the port setup of a window whose portIndex is start, lets act operate the dialog, and
-// returns the window's portIndex afterwards.
-int RunPortSetup(int start, std::function<void(PortSetupDialog*)> act, FakeCatalog& fake) {
-  MainDialog window;
-  window.SetPortCatalog(fake.Get());
-  window.portIndex = start;
-  WhenModal<PortSetupDialog>(std::move(act));
-  window.PortSetup();
-  return window.portIndex;
-}
-
-QComboBox* PortList(PortSetupDialog* dialog) {
-  return Child<QComboBox>(dialog, "combo1008");
-}
-
-TEST(PortSetup, ShowsTheCurrentPortAndTakesTheChoiceOnlyAfterOk) {
-  FakeCatalog fake;
-  QString shown;
-  EXPECT_EQ(RunPortSetup(
-                3,
-                [&](PortSetupDialog* d) {
-                  shown = PortList(d)->currentText();
-                  QTest::mouseClick(Child<QPushButton>(d, "button1010"), Qt::LeftButton);
-                },
-                fake),
-            3);
-  EXPECT_EQ(shown, QStringLiteral("/dev/ttyS3"));
-
-  EXPECT_EQ(RunPortSetup(
-                3,
-                [](PortSetupDialog* d) {
-                  PortList(d)->setCurrentIndex(2);
-                  QTest::keyClick(d, Qt::Key_Return);  // Enter is OK
-                },
-                fake),
-            2);
-
-  EXPECT_EQ(RunPortSetup(
-                1,
-                [](PortSetupDialog* d) {
-                  PortList(d)->setCurrentIndex(5);
-                  QTest::mouseClick(Child<QPushButton>(d, "button1009"), Qt::LeftButton);
-                },
-                fake),
-            1);
-
-  EXPECT_EQ(RunPortSetup(
-                1,
-                [](PortSetupDialog* d) {
-                  PortList(d)->setCurrentIndex(5);
-                  QTest::keyClick(d, Qt::Key_Escape);
-                },
-                fake),
-            1);
-  EXPECT_TRUE(fake.added.empty());
-}
-
-TEST(PortSetup, NoEntrySelectedGivesMinusOne) {
-  FakeCatalog fake;
-  QString shown = QStringLiteral("unset");
-  // A position outside the list shows no entry; OK then takes -1.
-  EXPECT_EQ(RunPortSetup(
-                9,
-                [&](PortSetupDialog* d) {
-                  shown = PortList(d)->currentText();
-                  QTest::keyClick(d, Qt::Key_Return);
-                },
-                fake),
-            -1);
-  EXPECT_EQ(shown, QString());
-
-  EXPECT_EQ(RunPortSetup(
-                2,
-                [](PortSetupDialog* d) {
-                  PortList(d)->lineEdit()->clear();
-                  QTest::keyClick(PortList(d)->lineEdit(), Qt::Key_Return);
-                },
-                fake),
-            -1);
-  EXPECT_TRUE(fake.added.empty());
-}
-
-TEST(PortSetup, TypedDevicePathIsAddedToThePortTable) {
-  FakeCatalog fake;
-  auto type = [](const char* text) {
-    return [text](PortSetupDialog* d) {
-      QLineEdit* edit = PortList(d)->lineEdit();
-      edit->clear();
-      QTest::keyClicks(edit, QString::fromLatin1(text));
-      QTest::mouseClick(Child<QPushButton>(d, "button1010"), Qt::LeftButton);
-    };
+  PortCatalog catalog;
+  catalog.list = [] {
+    std::vector<PortChoice> ports;
+    for (int n = 0; n < 6; ++n) {
+      std::string path = "/dev/ttyS" + std::to_string(n);
+      ports.push_back({path, path + (n == 5 ? " - USB serial adapter" : "")});
+    }
+    return ports;
   };
-  EXPECT_EQ(RunPortSetup(0, type("/dev/pts/7"), fake), 6);
-  EXPECT_EQ(RunPortSetup(0, type("/dev/ttyS5"), fake), 5);  // a listed path is its entry
-  EXPECT_EQ(RunPortSetup(0, type("/dev/nonesuch"), fake), -1);
-  EXPECT_THAT(fake.added, ElementsAre("/dev/pts/7", "/dev/nonesuch"));
+  catalog.add = [&](const std::string& path) {
+    added.push_back(path);
+    return path == "/dev/pts/7" ? 6 : -1;
+  };
+
+  struct Case {
+    const char* what;
+    int start;
+    std::function<void(PortSetupDialog*)> act;
+    int expected;
+  };
+  const Case cases[] = {
+      {"OK keeps the shown port", 3, [](PortSetupDialog* d) { Press(d, "button1010"); }, 3},
+      {"Enter is OK", 3,
+       [](PortSetupDialog* d) {
+         Choose(d, 2);
+         QTest::keyClick(d, Qt::Key_Return);
+       },
+       2},
+      {"Cancel", 1,
+       [](PortSetupDialog* d) {
+         Choose(d, 5);
+         Press(d, "button1009");
+       },
+       1},
+      {"Escape", 1,
+       [](PortSetupDialog* d) {
+         Choose(d, 5);
+         QTest::keyClick(d, Qt::Key_Escape);
+       },
+       1},
+      {"a start outside the list shows nothing; OK takes -1", 9,
+       [](PortSetupDialog* d) {
+         EXPECT_EQ(d->findChild<QComboBox*>()->currentText(), QString());
+         QTest::keyClick(d, Qt::Key_Return);
+       },
+       -1},
+      {"an emptied field is no entry", 2,
+       [](PortSetupDialog* d) {
+         Type(d, "");
+         Press(d, "button1010");
+       },
+       -1},
+      {"a listed path is its entry", 0,
+       [](PortSetupDialog* d) {
+         Type(d, "/dev/ttyS5");
+         Press(d, "button1010");
+       },
+       5},
+      {"a new path is added", 0,
+       [](PortSetupDialog* d) {
+         Type(d, "/dev/pts/7");
+         Press(d, "button1010");
+       },
+       6},
+      {"a refused path", 0,
+       [](PortSetupDialog* d) {
+         Type(d, "/dev/nonesuch");
+         Press(d, "button1010");
+       },
+       -1},
+  };
+  for (const Case& c : cases) {
+    MainDialog window;
+    window.SetPortCatalog(catalog);
+    window.portIndex = c.start;
+    QString shown;
+    WhenModal<PortSetupDialog>([&](PortSetupDialog* d) {
+      shown = d->findChild<QComboBox*>(QStringLiteral("combo1008"))->currentText();
+      c.act(d);
+    });
+    window.PortSetup();
+    EXPECT_EQ(window.portIndex, c.expected) << c.what;
+    if (c.start == 3) {
+      EXPECT_EQ(shown, QStringLiteral("/dev/ttyS3")) << c.what;
+    }
+  }
+  EXPECT_THAT(added, ElementsAre("/dev/pts/7", "/dev/nonesuch"));
 }
 
 TEST(About, OpensFromF1AndFromTheContextMenuItem) {

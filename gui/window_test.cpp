@@ -236,6 +236,39 @@ TEST_F(WindowTest, ClicksDuringAWaitRunNestedAndFindThePortInUse) {
             AfterFirstLine(ExpectedReport(true, false, true)));
 }
 
+TEST_F(WindowTest, FileErrorsAreShownAndTheWindowStaysUsable) {
+  // The report cannot be created: nothing is sent to the instrument.
+  const QString unreachable = work_.filePath(QStringLiteral("missing/report.txt"));
+  Control<QLineEdit>("edit1000")->setText(unreachable);
+  Click("button1003");
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_EQ(messages_[0], unreachable + QStringLiteral("\nNo such file or directory"));
+  EXPECT_TRUE(window_.StatusText().ends_with("Creating output file.\r\n"));
+  EXPECT_THAT(progress_, IsEmpty());
+
+  // The report's folder disappears while the Port is open: the analysis fails, the Port is closed
+  // (checked after every test) and the next Get Data works.
+  Simulator sim;
+  UsePort(sim);
+  QDir(work_.path()).mkdir(QStringLiteral("out"));
+  const QString report = work_.filePath(QStringLiteral("out/report.txt"));
+  Control<QLineEdit>("edit1000")->setText(report);
+  auto vanish = QObject::connect(Bar(), &QProgressBar::valueChanged, [this](int value) {
+    if (value == 50) QDir(work_.filePath(QStringLiteral("out"))).removeRecursively();
+  });
+  Click("button1003");
+  ASSERT_EQ(messages_.size(), 2);
+  EXPECT_TRUE(messages_[1].startsWith(report)) << messages_[1].toStdString();
+  EXPECT_EQ(serial::PortListHead(), nullptr);
+
+  QObject::disconnect(vanish);
+  QDir(work_.path()).mkdir(QStringLiteral("out"));
+  Click("button1003");
+  EXPECT_EQ(messages_.size(), 2);
+  EXPECT_TRUE(window_.StatusText().ends_with("Done."));
+  EXPECT_EQ(AfterFirstLine(ReadAll(report)), AfterFirstLine(ExpectedReport(true, false, true)));
+}
+
 void ReportOpenPortsAtExit() {
   int open = 0;
   for (serial::Port* port = serial::PortListHead(); port != nullptr; port = port->next) ++open;
