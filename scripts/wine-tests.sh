@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Builds the Windows programs with MinGW-w64 and tests them under Wine:
+#   1. the COM port driver tests (win_driver_test.exe), each test against a fresh pseudo-terminal
+#      peer (pty_peer) that Wine knows as COM1;
+#   2. brelin-cli.exe get-data and erase on COM1 against klv480-sim: the report must equal the one
+#      the Linux brelin-cli analyse writes from the same image; and a simulator that goes away in
+#      the middle of a download must end the command with a failure, not a hang.
+# Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux=${LINUX_BUILD:-build/dev}
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+fail() {
+  echo "wine-tests: FAILED: $*" >&2
+  exit 1
+}
+
+cmake --build "$linux" --target pty_peer klv480-sim brelin-cli >/dev/null
+peer_bin=$root/$linux/serial/pty_peer
+sim_bin=$root/$linux/sim/klv480-sim
+cli_linux=$root/$linux/cli/brelin-cli
+
+# GoogleTest built from Debian's sources with the same toolchain, once.
+gtest=build/windows-gtest
+if [[ ! -f $gtest/install/lib/cmake/GTest/GTestConfig.cmake ]]; then
+  cmake -S /usr/src/googletest -B $gtest -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$root/$gtest/install" -DBUILD_GMOCK=OFF >/dev/null
+  cmake --build $gtest >/dev/null
+  cmake --install $gtest >/dev/null
+fi
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+test_exe=$root/build/windows/serial/win_driver_test.exe
+cli_exe=$root/build/windows/cli/brelin-cli.exe
+
+# A fresh prefix whose COM1 is whatever the symlink $link points at.
+tmp=$(mktemp -d /tmp/brelin-wine.XXXXXX)
+link=$tmp/com1
+export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+peer_pid=
+cleanup() {
+  [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+  "$wineserver" -k 2>/dev/null || true
+  [[ -n ${server_pid:-} ]] && wait "$server_pid" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+"$wine" wineboot --init >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
+"$wineserver" -w
+# Our own persistent server, kept in the foreground as a child of this script: a server that
+# daemonises leads a session of its own, takes the first pty it opens as its controlling terminal
+# and floods stderr when that pty hangs up.
+"$wineserver" -f -p &
+server_pid=$!
+"$wine" cmd /c exit >/dev/null 2>&1  # lets the mount manager apply the port mapping
+[[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] ||
+  fail "COM1 is not mapped to $link: refusing to open what may be a real serial port"
+
+# Starts a peer program that makes $link point at its pty and waits until it has.
+start_peer() {
+  rm -f "$link"
+  "$@" >"$tmp/peer.out" 2>"$tmp/peer.err" &
+  peer_pid=$!
+  for _ in $(seq 100); do
+    [[ -L $link ]] && return 0
+    sleep 0.05
+  done
+  cat "$tmp/peer.err" >&2
+  fail "peer did not start: $*"
+}
+stop_peer() {
+  kill "$peer_pid" 2>/dev/null || true
+  wait "$peer_pid" 2>/dev/null || true
+  peer_pid=
+}
+
+# 1. Driver tests, one process and one fresh pty per test.
+export BRELIN_UNDER_WINE=1
+mapfile -t tests < <("$wine" "$test_exe" --gtest_list_tests | tr -d '\r' |
+  awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
+((${#tests[@]} > 0)) || fail "no driver tests listed"
+failed=0
+for t in "${tests[@]}"; do
+  peer=("$peer_bin" --link "$link")
+  [[ $t == *HangUp* ]] && peer+=(--hang-up-after 1)
+  start_peer "${peer[@]}"
+  if ! timeout 60 "$wine" "$test_exe" --gtest_filter="$t" >"$tmp/test.out" 2>&1; then
+    cat "$tmp/test.out" >&2
+    echo "wine-tests: $t failed" >&2
+    failed=1
+  elif grep -q '^\[  SKIPPED \] [A-Za-z]' "$tmp/test.out"; then
+    echo "wine-tests: $t skipped: $(tr -d '\r' <"$tmp/test.out" | grep -A1 'Skipped$' | tail -1)"
+  else
+    echo "wine-tests: $t passed"
+  fi
+  stop_peer
+done
+((failed == 0)) || fail "driver tests"
+
+# 2. The command line end to end against the simulator.
+work=$tmp/work
+mkdir -p "$work"
+cd "$work"
+serial=480123
+start_peer "$sim_bin" --link "$link" --records 300 --seed 7 --serial $serial --baud 0
+timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o report.txt --format csv --units imperial \
+  2>"$tmp/get-data.err" || { cat "$tmp/get-data.err" >&2; fail "get-data"; }
+"$cli_linux" analyse KLV480.bin -o linux.txt --format csv --units imperial --serial $serial
+# Everything but the first line, which says when the report was made.
+cmp <(tail -n +2 report.txt) <(tail -n +2 linux.txt) || fail "get-data report differs from analyse"
+echo "wine-tests: get-data on COM1 gives the report analyse gives ($(wc -l <report.txt) lines)"
+
+timeout 60 "$wine" "$cli_exe" erase --port COM1 2>"$tmp/erase.err" ||
+  { cat "$tmp/erase.err" >&2; fail "erase"; }
+grep -q '< ERASE ' "$tmp/peer.err" || fail "erase: the simulator saw no ERASE command"
+echo "wine-tests: erase on COM1 reached the simulator"
+stop_peer
+
+# A simulator that goes away in the middle of a paced download.
+start_peer "$sim_bin" --link "$link" --records 3000 --seed 7 --baud 9600
+timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o gone.txt >"$tmp/gone.out" 2>&1 &
+cli_pid=$!
+for _ in $(seq 200); do
+  grep -q 'transfer start' "$tmp/peer.err" && break
+  sleep 0.05
+done
+sleep 0.5
+stop_peer
+start=$SECONDS
+status=0
+wait "$cli_pid" || status=$?
+tr -d '\r' <"$tmp/gone.out" | tail -2
+((status == 1)) || fail "a line that went away gave exit status $status, not 1"
+echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
+echo "wine-tests: all passed"

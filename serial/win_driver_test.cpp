@@ -1,0 +1,296 @@
+// The Windows driver against a real COM port: under Wine, COM1 is a pseudo-terminal whose far end
+// (serial/testing/pty_peer) echoes what it receives. scripts/wine-tests.sh starts a fresh peer for
+// every test; tests named HangUp* get a peer that goes away after the first byte.
+#include "serial/win_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "serial/clock.h"
+#include "serial/timed_io.h"
+
+namespace brelin::serial {
+namespace {
+
+constexpr int kCom1 = 0;
+constexpr int kMissingCom = 199;  // COM200
+constexpr int kGenerous = 5000;   // ms; only reached when something is broken
+
+// Wine cannot refuse a second open or report modem lines; the runner says when it is the host.
+bool UnderWine() {
+  const char* value = std::getenv("BRELIN_UNDER_WINE");
+  return value != nullptr && std::string(value) == "1";
+}
+
+std::vector<std::string> DumpLines(Port& port) {
+  std::vector<std::string> lines;
+  EXPECT_EQ(port.Dump([&](std::string_view line) { lines.emplace_back(line); }), kOk);
+  return lines;
+}
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CloseAllPorts();
+    SetVersionSource(nullptr);
+    SetTickSource(nullptr);
+    SetIdleHook(nullptr);
+  }
+  Port* OpenCom1(int baud = 9600, int parity = 'N', int dataBits = 8, int stopBits = 1) {
+    Port* port = OpenPort(kCom1, baud, parity, dataBits, stopBits);
+    EXPECT_EQ(port->driverKind, kWindowsDriverKind);
+    return port;
+  }
+  // Polls until n bytes are queued or the time is up; the bytes stay queued.
+  static bool WaitQueued(Port& port, int n) {
+    std::uint32_t start = TickCount();
+    while (port.RxUsed() < n) {
+      if (TimedOut(start, kGenerous, TickCount())) return false;
+      CallIdleHook(port);
+    }
+    return port.RxUsed() == n;
+  }
+  static std::string DumpLine(Port& port, size_t index) { return DumpLines(port).at(index); }
+};
+
+TEST_F(ComPortTest, FreshPortHasTheDefaultSettingsAndTenDumpLines) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  EXPECT_EQ(port->portNumber, 0);
+  std::vector<std::string> lines = DumpLines(*port);
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "Port type:  MS Windows  DCB BaudRate: 9600    ByteSize: 8  Parity: 0");
+  EXPECT_EQ(lines[2], "StopBits: 0 fBinary: 1  fRtsControl: 1");
+  EXPECT_EQ(lines[3].substr(0, 54), "Parity: 0  OutCtsFlow: 0  OutDsrFlow: 0  DtrControl: 1")
+      << "XON/XOFF keep what the device had";
+  EXPECT_EQ(lines[4], "Null: 0  DtrControl: 1  RtsControl: 1  XonChar: 11  XoffChar: 13");
+  EXPECT_EQ(lines[5], "XonLim: 262   XoffLim: 262   EofChr: 00  EvtChr: 00");
+  EXPECT_EQ(lines[6],
+            "RX count/free:     0/1050   TX count/free:     0/1050   BREAK/FE/OE/PE: 0000");
+  EXPECT_EQ(lines[7], "CE_BREAK:0  CE_FRAME:0  CE_MODE:0 CE_OVERRUN:0");
+  EXPECT_EQ(lines[8].substr(0, lines[8].size() - 4),
+            "CE_RXOVER:0 CE_RXPARITY:0 CE_TXFULL:0  CTS/DSR/RI/CD: ");
+  EXPECT_EQ(lines[9], "8250:0000");
+  EXPECT_EQ(port->status, kOk) << "a dump leaves the status word alone";
+  EXPECT_EQ(port->LineStatus(), 0);
+  EXPECT_EQ(port->Close(), kOk);
+  EXPECT_EQ(PortListHead(), nullptr);
+}
+
+TEST_F(ComPortTest, SetLineChecksBaudParityAndStopBitsInThatOrder) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  EXPECT_EQ(port->SetLine(115200, 'N', 8, 1), kOk);
+  EXPECT_EQ(DumpLine(*port, 1),
+            "Port type:  MS Windows  DCB BaudRate: 115200  ByteSize: 8  Parity: 0");
+
+  EXPECT_EQ(port->SetLine(115201, 'N', 8, 1), kBadBaudRate);
+  EXPECT_EQ(port->status, kBadBaudRate);
+  port->ClearError();
+
+  EXPECT_EQ(port->SetLine(9600, 'e', 7, 2), kOk);
+  EXPECT_EQ(DumpLine(*port, 1),
+            "Port type:  MS Windows  DCB BaudRate: 9600    ByteSize: 7  Parity: 2");
+  EXPECT_EQ(DumpLine(*port, 2), "StopBits: 2 fBinary: 1  fRtsControl: 1");
+  EXPECT_EQ(port->SetLine(9600, 'n', 8, 1), kOk);
+  EXPECT_EQ(DumpLine(*port, 1),
+            "Port type:  MS Windows  DCB BaudRate: 9600    ByteSize: 8  Parity: 0");
+
+  // A rejected letter keeps the fields set before it; they reach the device with the next change.
+  EXPECT_EQ(port->SetLine(19200, 'X', 8, 1), kBadParity);
+  EXPECT_EQ(port->status, kBadParity);
+  EXPECT_EQ(DumpLine(*port, 1),
+            "Port type:  MS Windows  DCB BaudRate: 19200   ByteSize: 8  Parity: 0");
+  port->ClearError();
+  for (int stopBits : {0, 3}) {
+    EXPECT_EQ(port->SetLine(9600, 'M', 8, stopBits), kBadStopBits);
+    EXPECT_EQ(port->status, kBadStopBits);
+  }
+  EXPECT_EQ(DumpLine(*port, 1),
+            "Port type:  MS Windows  DCB BaudRate: 9600    ByteSize: 8  Parity: 3");
+  port->ClearError();
+
+  // Data bits are the device's to judge.
+  EXPECT_LT(port->SetLine(9600, 'N', 9, 1), 0);
+  EXPECT_LT(port->status, 0);
+}
+
+TEST_F(ComPortTest, LineControlChangesTheSettingsCopy) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  auto flowLine = [&] { return DumpLine(*port, 3); };
+  auto controlLine = [&] { return DumpLine(*port, 4).substr(0, 37); };
+
+  EXPECT_EQ(port->UseRtsCts(0), kOk);
+  EXPECT_EQ(controlLine(), "Null: 0  DtrControl: 1  RtsControl: 0");
+  EXPECT_EQ(port->SetRts(1), kOk);
+  EXPECT_EQ(controlLine(), "Null: 0  DtrControl: 1  RtsControl: 1");
+  EXPECT_EQ(port->UseDtrDsr(0), kOk);
+  EXPECT_EQ(controlLine(), "Null: 0  DtrControl: 0  RtsControl: 1");
+  EXPECT_EQ(port->SetDtr(1), kOk);
+  EXPECT_EQ(controlLine(), "Null: 0  DtrControl: 1  RtsControl: 1");
+
+  EXPECT_EQ(port->UseXonXoff(1), kOk);
+  EXPECT_EQ(flowLine(), "Parity: 0  OutCtsFlow: 0  OutDsrFlow: 0  DtrControl: 1  OutX: 1  InX: 1");
+  EXPECT_EQ(port->UseXonXoff(0), kOk);
+  EXPECT_EQ(port->SetRts(0), kOk);
+  EXPECT_EQ(port->SetDtr(0), kOk);
+  EXPECT_EQ(flowLine(), "Parity: 0  OutCtsFlow: 0  OutDsrFlow: 0  DtrControl: 0  OutX: 0  InX: 0");
+  EXPECT_EQ(port->status, kOk);
+}
+
+TEST_F(ComPortTest, ReadsTakeWhatIsQueuedAndNeverWait) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  char buffer[8] = {};
+  EXPECT_EQ(port->ReadBuffer(buffer, 5), kNothingReceived);
+  EXPECT_EQ(port->count, 0u);
+  EXPECT_EQ(port->ReadChar(), kNothingReceived);
+  EXPECT_EQ(port->status, kOk) << "nothing received is not a failure";
+
+  EXPECT_EQ(port->WriteBuffer("abc", 3), kOk);
+  EXPECT_EQ(port->count, 3u);
+  ASSERT_TRUE(WaitQueued(*port, 3));
+  EXPECT_EQ(port->RxFree(), 1047);
+  EXPECT_EQ(port->ReadBuffer(buffer, 5), kOk);
+  EXPECT_EQ(port->count, 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  EXPECT_EQ(port->RxUsed(), 0);
+
+  // Only the low byte of a character is sent; a NUL comes back as 0.
+  EXPECT_EQ(port->WriteChar(0x141), kOk);
+  EXPECT_EQ(ReadCharTimed(*port, kGenerous), 0x41);
+  EXPECT_EQ(port->WriteChar(0), kOk);
+  EXPECT_EQ(ReadCharTimed(*port, kGenerous), 0);
+  EXPECT_EQ(port->status, kOk);
+}
+
+TEST_F(ComPortTest, WriteQueuesOnlyWhatTheTransmitQueueHasRoomFor) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  EXPECT_EQ(port->TxFree(), 1050);
+  EXPECT_EQ(port->TxUsed(), 0);
+  std::string block(2000, '\0');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('A' + i % 26);
+
+  EXPECT_EQ(port->WriteBuffer(block.data(), 2000), kTxQueueFull);
+  EXPECT_EQ(port->count, 1050u);
+  EXPECT_EQ(port->status, kTxQueueFull);
+
+  // Exactly the bytes that fitted went out: the echo holds them and then the marker.
+  port->ClearError();
+  std::string echoed(1050, '\0');
+  ASSERT_EQ(ReadBlock(*port, echoed.data(), 1050, kGenerous), kOk);
+  EXPECT_EQ(echoed, block.substr(0, 1050));
+  EXPECT_EQ(port->WriteChar('#'), kOk);
+  EXPECT_EQ(ReadCharTimed(*port, kGenerous), '#');
+  EXPECT_EQ(port->WriteBuffer(block.data(), 0), kOk);
+  EXPECT_EQ(port->ClearTx(), kOk);
+  EXPECT_EQ(port->status, kOk);
+}
+
+TEST_F(ComPortTest, BreakModemAndLineStatus) {
+  static std::uint32_t now = 0;
+  SetTickSource([] { return now; });
+  SetIdleHook([](Port&) {
+    now += 10;
+    return 0;
+  });
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  std::uint32_t before = now;
+  EXPECT_EQ(port->SendBreak(250), kOk);
+  EXPECT_GE(now - before, 250u) << "the break is held through the idle hook";
+
+  EXPECT_EQ(port->LineStatus(), 0);
+  EXPECT_EQ(port->ClearLineStatus(), kOk);
+  EXPECT_EQ(port->status, kOk);
+  int modem = port->ModemStatus();
+  if (UnderWine()) {
+    EXPECT_EQ(modem, kNotSupported) << "a pseudo-terminal has no modem lines";
+    EXPECT_EQ(CarrierDetect(*port), kNotSupported);
+  } else {
+    EXPECT_GE(modem, 0);
+    EXPECT_EQ(modem & ~0xF0, 0);
+  }
+}
+
+TEST_F(ComPortTest, ClosedPortCanBeOpenedAgainAndASecondOpenIsRefused) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  Port* second = OpenCom1();
+  if (!UnderWine()) {
+    EXPECT_EQ(second->status, kPortInUse);
+    EXPECT_EQ(second->ReadChar(), kNotSupported);
+  }
+  EXPECT_EQ(second->Close(), kOk);
+  EXPECT_EQ(port->Close(), kOk);
+  Port* again = OpenCom1();
+  EXPECT_EQ(again->status, kOk);
+  EXPECT_EQ(again->Close(), kOk);
+  EXPECT_EQ(PortListHead(), nullptr);
+  if (UnderWine()) GTEST_SKIP() << "Wine lets a COM port be opened twice";
+}
+
+TEST_F(ComPortTest, MissingPortsAreReportedAndAnswerNotSupported) {
+  for (int index : {kMissingCom, 300}) {
+    Port* port = OpenPort(index, 9600, 'N', 8, 1);
+    EXPECT_EQ(port->status, kNoDevice) << index;
+    EXPECT_EQ(port->driverData, nullptr);
+    EXPECT_EQ(port->ReadChar(), kNotSupported);
+    EXPECT_EQ(port->status, kNotSupported);
+    EXPECT_EQ(port->Close(), kOk);
+  }
+  EXPECT_EQ(PortListHead(), nullptr);
+}
+
+TEST(PlatformCheckTest, OnlyWin32sIsRefused) {
+  EXPECT_EQ(CheckPlatformVersion(0x80000003u), kNotSupported);  // Win32s on Windows 3.1
+  EXPECT_EQ(CheckPlatformVersion(0x80281403u), kNotSupported);  // any 3.x minor and build
+  EXPECT_EQ(CheckPlatformVersion(0x80000004u), kOk);            // Windows 95: top bit, major 4
+  EXPECT_EQ(CheckPlatformVersion(0x00000003u), kOk);            // Windows NT 3.x
+  EXPECT_EQ(CheckPlatformVersion(0x23F00206u), kOk);            // Windows 8 and later
+}
+
+TEST(PlatformCheckTest, Win32sHostGetsAnUnopenedPort) {
+  SetVersionSource([]() -> std::uint32_t { return 0x80000a03u; });
+  Port* port = OpenPort(kCom1, 9600, 'N', 8, 1);
+  SetVersionSource(nullptr);
+  EXPECT_EQ(port->status, kNotSupported);
+  EXPECT_EQ(port->driverData, nullptr);
+  EXPECT_EQ(port->WriteChar('x'), kNotSupported);
+  EXPECT_EQ(port->Close(), kOk);
+  EXPECT_EQ(PortListHead(), nullptr);
+}
+
+TEST(MapSystemErrorTest, TranslatesWin32Errors) {
+  EXPECT_EQ(MapSystemError(2), kNoDevice);   // ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(MapSystemError(3), kNoDevice);   // ERROR_PATH_NOT_FOUND
+  EXPECT_EQ(MapSystemError(5), kPortInUse);  // ERROR_ACCESS_DENIED
+  EXPECT_EQ(MapSystemError(87), kPlatformFailure);
+  EXPECT_EQ(MapSystemError(0), kPlatformFailure);
+  EXPECT_EQ(MapSystemError(-1), kInvalidPort);
+  EXPECT_EQ(MapSystemError(-2), kPortInUse);
+  EXPECT_EQ(MapSystemError(-4), kOutOfMemory);
+  EXPECT_EQ(MapSystemError(-10), kNoDevice);
+  EXPECT_EQ(MapSystemError(-11), kBadDataBits);
+  EXPECT_EQ(MapSystemError(-12), kBadBaudRate);
+}
+
+TEST_F(ComPortTest, HangUpEndsTheWaitWithAFailure) {
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  EXPECT_EQ(port->WriteChar('x'), kOk);  // the peer goes away on the first byte
+  std::uint32_t start = TickCount();
+  int result = ReadCharTimed(*port, kGenerous);
+  EXPECT_LT(result, 0);
+  EXPECT_NE(result, kNothingReceived) << "a line that is gone is not a quiet line: " << result;
+  EXPECT_FALSE(TimedOut(start, kGenerous, TickCount()));
+}
+
+}  // namespace
+}  // namespace brelin::serial
