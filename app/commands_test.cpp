@@ -77,15 +77,6 @@ TEST_F(CommandsTest, NoFileChosenTouchesNothing) {
   EXPECT_EQ(line_.opens(), 0);
 }
 
-TEST_F(CommandsTest, UnwritableReportStopsBeforeTheInstrument) {
-  model_.outputFileName = dir_.string();  // a directory
-  EXPECT_THROW(GetDataCommand(model_, options_), report::FileError);
-  model_.outputFileName = (dir_ / "no" / "such" / "report.txt").string();
-  EXPECT_THROW(GetDataCommand(model_, options_), report::FileError);
-  EXPECT_EQ(line_.opens(), 0);
-  EXPECT_THAT(model_.Only("status").back(), "Creating output file.\r\n");
-}
-
 TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReport) {
   model_.portIndex = 2;
   { std::ofstream(model_.outputFileName) << "previous report\r\n"; }
@@ -100,16 +91,6 @@ TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReport) {
   EXPECT_FALSE(GetDataCommand(model_, options_));
   EXPECT_TRUE(fs::exists(model_.outputFileName));
   EXPECT_EQ(fs::file_size(model_.outputFileName), 0u);
-}
-
-TEST_F(CommandsTest, EraseSaysGetDataFirst) {
-  model_.portIndex = 2;
-  SimulatedInstrument klv(line_, config_);
-  ASSERT_TRUE(EraseCommand(model_));
-  EXPECT_THAT(model_.Only("status"),
-              ElementsAre("Get data from KLV480.\r\n", "Opening communication port.\r\n",
-                          "Erasing data in the KLV480.\r\n", "Done."));
-  EXPECT_TRUE(klv.instrument().memory().empty());
 }
 
 }  // namespace

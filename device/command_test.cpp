@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "serial/port_status.h"
@@ -144,32 +143,6 @@ TEST(DownloadReplyTest, RefusalAndScan) {
   ScanDownloadReply(info, Bytes("99999999999 -1 x"), 16);  // wraps to 32 bits as scanf stores it
   EXPECT_EQ(info.downloadNumber, static_cast<std::int32_t>(99999999999LL & 0xFFFFFFFF));
   EXPECT_EQ(info.downloadWord1, 0xFFFFFFFFu);
-}
-
-TEST(ScanIntegerTest, AgreesWithScanf) {
-  const char* texts[] = {"0",   "0x",   "0xg",  "0x1F", "-0x1F", "0017",  "08",
-                         "+",   "- 5",  "  42", "0X",   "x1f",   "\t\v9", "-",
-                         "+0x", "077z", "1e5",  "FF",   "-ff",   "  -0",  "0x7fffffff"};
-  for (const char* text : texts) {
-    for (int base : {0, 16}) {
-      long expected = 0;
-      unsigned long expectedHex = 0;
-      int consumed = -1;
-      const int matched = base == 0 ? std::sscanf(text, "%li%n", &expected, &consumed)
-                                    : std::sscanf(text, "%lx%n", &expectedHex, &consumed);
-      std::size_t pos = 0;
-      std::int64_t value = 0;
-      const bool ok = ScanInteger(text, pos, base, value);
-      ASSERT_EQ(ok, matched == 1) << text << " base " << base;
-      if (!ok) continue;
-      if (base == 0) {
-        EXPECT_EQ(value, expected) << text;
-      } else {
-        EXPECT_EQ(static_cast<unsigned long>(value), expectedHex) << text;
-      }
-      EXPECT_EQ(pos, static_cast<std::size_t>(consumed)) << text << " base " << base;
-    }
-  }
 }
 
 }  // namespace

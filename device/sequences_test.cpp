@@ -136,19 +136,6 @@ TEST_F(SequenceTest, UnansweredUnlockEndsWithoutLock) {
   }
 }
 
-TEST_F(SequenceTest, MissingOrBusyPort) {
-  EXPECT_FALSE(DownloadMemory(model_, 5, options_));  // no line at port 5
-  EXPECT_THAT(model_.Only("message"), ElementsAre("No response of KLV480"));
-
-  serial::Port* holder = line_.Open();
-  model_.events.clear();
-  EXPECT_FALSE(EraseMemory(model_, 0));
-  EXPECT_THAT(model_.events, ElementsAre("status:Opening communication port.\r\n", "progress:5",
-                                         "progress:10", "message:No response of KLV480"));
-  holder->Close();
-  EXPECT_EQ(serial::PortListHead(), nullptr) << "every Port of the sequences was closed";
-}
-
 TEST_F(SequenceTest, CancelledTransferEndsWithoutLock) {
   config_.faults.cancelAfter = 2;
   SimulatedInstrument& klv = Instrument();

@@ -34,55 +34,6 @@ class InstrumentTest : public ::testing::Test {
   std::vector<std::string> log_;
 };
 
-TEST_F(InstrumentTest, DialogueOfADownload) {
-  Make();
-  EXPECT_EQ(Say("DOWNLOAD\n"), "BAD\n\r") << "locked at power-up";
-  EXPECT_EQ(Say("UNLOCK\n"), "OK\n\r");
-  EXPECT_TRUE(instrument_->unlocked());
-
-  const std::string reply = Say("DOWNLOAD\n");
-  ASSERT_LE(reply.size(), 15u);
-  ASSERT_TRUE(reply.ends_with("\n\r"));
-  int number = -1;
-  unsigned word1 = 0, word2 = 0;
-  ASSERT_EQ(std::sscanf(reply.c_str(), "%i %x %x", &number, &word1, &word2), 3) << reply;
-  EXPECT_EQ(number, 1);
-  EXPECT_EQ(word1, 3u) << "300 bytes are three 128-byte blocks";
-  EXPECT_TRUE(instrument_->transferring());
-
-  // The receiver's start request is protocol, not a command.
-  EXPECT_EQ(Say("C").substr(0, 3), std::string("\x01\x01\xFE", 3));
-  Say("\x06");
-  Say("\x06");
-  Say("\x06");
-  EXPECT_EQ(Say("\x06"), "") << "EOT already sent after the third block";
-  EXPECT_FALSE(instrument_->transferring());
-
-  EXPECT_EQ(Say("\n"), "\n\r") << "a bare LF gets a reply line";
-  const std::string system = Say("system\n");
-  EXPECT_LT(system.size(), 350u);
-  EXPECT_THAT(system, HasSubstr("KLV480 - 480123\n\r"));
-  EXPECT_THAT(system, HasSubstr("PCB: 7\n\r"));
-  EXPECT_EQ(Say("LOCK\n"), "OK\n\r");
-  EXPECT_FALSE(instrument_->unlocked());
-  EXPECT_THAT(log_, ::testing::Contains("< UNLOCK"));
-  EXPECT_THAT(log_, ::testing::Contains("> OK\\n\\r"));
-}
-
-TEST_F(InstrumentTest, RefusalSilenceAndLineEnds) {
-  config_.refuse = true;
-  config_.crlf = true;
-  Make();
-  EXPECT_EQ(Say("UNLOCK\n"), "OK\r\n");
-  EXPECT_EQ(Say("DOWNLOAD\n"), "BAD\r\n");
-  EXPECT_FALSE(instrument_->transferring());
-
-  config_.silent = true;
-  Make();
-  EXPECT_EQ(Say("UNLOCK\nsystem\nDOWNLOAD\n"), "");
-  EXPECT_THAT(log_, ::testing::Contains("< system")) << "a silent instrument still logs";
-}
-
 TEST_F(InstrumentTest, EraseNeedsTheCodeAndTheUnlock) {
   Make();
   EXPECT_EQ(Say("ERASE 47190356\n"), "BAD\n\r");
@@ -122,19 +73,10 @@ TEST_F(InstrumentTest, ANewCommandEndsAnAbandonedTransfer) {
   EXPECT_FALSE(instrument_->TakeDiscard());
 }
 
-TEST_F(InstrumentTest, AnUnansweredTransferEndsByItself) {
-  Make();
-  Say("UNLOCK\nDOWNLOAD\n");
-  instrument_->Poll(XmodemSender::kGiveUpMs - 1, false);
-  EXPECT_TRUE(instrument_->transferring());
-  instrument_->Poll(XmodemSender::kGiveUpMs, false);
-  EXPECT_FALSE(instrument_->transferring());
-  EXPECT_EQ(Say("LOCK\n", XmodemSender::kGiveUpMs + 10), "OK\n\r");
-}
-
-TEST_F(InstrumentTest, DownloadReplyFitsFifteenBytes) {
+TEST_F(InstrumentTest, RepliesFitWhatTheClientReads) {
   Make();
   Say("UNLOCK\n");
+  EXPECT_LT(Say("system\n").size(), 350u);
   for (int i = 0; i < 120; ++i) {  // the counter grows past two digits
     const std::string reply = Say("DOWNLOAD\n", static_cast<std::uint32_t>(i) * 1000);
     ASSERT_LE(reply.size(), 15u) << reply;

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 namespace brelin::sim {
@@ -101,20 +100,6 @@ TEST_F(PtyServerTest, ServesTheNextClientAfterOneWalkedAway) {
 
   Stop();
   EXPECT_FALSE(fs::is_symlink(link_)) << "the link goes with the server";
-}
-
-TEST_F(PtyServerTest, LinkReplacesOnlyALink) {
-  fs::create_symlink("/nonexistent", link_);
-  Start();
-  EXPECT_EQ(fs::read_symlink(link_).string(), server_->devicePath());
-  Stop();
-
-  { std::ofstream(link_) << "not a link"; }
-  PtyServer other({}, ServerOptions{link_, 0}, [](std::string_view) {});
-  std::string error;
-  EXPECT_FALSE(other.Open(error));
-  EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
-  EXPECT_TRUE(fs::is_regular_file(link_));
 }
 
 }  // namespace
