@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev                        # brelin, the desktop program
   xvfb xauth                          # screenshots of the desktop program
   locales                             # a decimal-comma locale for the locale-independence tests
+  g++-mingw-w64-x86-64-posix wine64   # the Windows build and its tests under Wine
+  googletest                          # GoogleTest sources, built with MinGW for those tests
 )
 
 missing=()

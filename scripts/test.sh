@@ -2,6 +2,7 @@
 # Sets up, builds and runs every test: the normal build (warnings are errors), the same tests under
 # AddressSanitizer + UBSan, and a short run of each fuzz target.
 #   FUZZ_SECONDS=N   seconds per fuzz target (default 60; 0 skips fuzzing)
+#   WINE_TESTS=0     skips the Windows build and its tests under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,13 @@ if [[ "${FUZZ_SECONDS:-60}" != 0 ]]; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
   scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+fi
+
+# Windows: the MinGW-w64 build of the core and brelin-cli.exe, tested under Wine against the dev
+# build's pty peer and simulator. WINE_TESTS=0 skips it.
+if [[ "${WINE_TESTS:-1}" != 0 ]]; then
+  if ! LINUX_BUILD=build/dev scripts/wine-tests.sh; then
+    echo "test.sh: FAILED: the Windows build or its tests under Wine (scripts/wine-tests.sh)" >&2
+    exit 1
+  fi
 fi

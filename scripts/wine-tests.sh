@@ -121,6 +121,15 @@ grep -q '< ERASE ' "$tmp/peer.err" || fail "erase: the simulator saw no ERASE co
 echo "wine-tests: erase on COM1 reached the simulator"
 stop_peer
 
+# Ports that cannot be used: an index above 255 is refused as usage, a missing port fails.
+status=0
+"$wine" "$cli_exe" erase --port 300 2>/dev/null || status=$?
+((status == 2)) || fail "erase --port 300 gave exit status $status, not 2"
+status=0
+"$wine" "$cli_exe" erase --port 'COM200' 2>"$tmp/missing.err" || status=$?
+((status == 1)) || fail "erase on a missing COM200 gave exit status $status, not 1"
+echo "wine-tests: port 300 is a usage error, a missing COM200 fails: $(tail -1 "$tmp/missing.err")"
+
 # A simulator that goes away in the middle of a paced download.
 start_peer "$sim_bin" --link "$link" --records 3000 --seed 7 --baud 9600
 timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o gone.txt >"$tmp/gone.out" 2>&1 &
