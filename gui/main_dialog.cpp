@@ -14,8 +14,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
@@ -45,20 +45,6 @@ QRadioButton* MakeRadio(const QString& caption, int id, QButtonGroup* group, QWi
 void ShowMessageBox(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Brelin"), text, QMessageBox::Ok, parent);
   box.exec();
-}
-
-// The status log's position in the Qt document for a position in its CR LF form: a line end is two
-// characters there and one separator here; a position between CR and LF lies before the separator.
-int DocumentPosition(const std::string& crlfText, std::size_t position) {
-  int result = 0;
-  for (std::size_t i = 0; i < position; ++i) {
-    if (crlfText[i] == '\r' && i + 1 < crlfText.size() && crlfText[i + 1] == '\n') {
-      if (i + 1 == position) break;
-      ++i;
-    }
-    ++result;
-  }
-  return result;
 }
 
 }  // namespace
@@ -184,13 +170,16 @@ void MainDialog::AppendStatus(std::string_view text) {
   end.movePosition(QTextCursor::End);
   end.insertText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 
-  // The caret goes two characters before the end, so a closing line end stays after it and the
-  // last line is in view.
-  const std::string all = StatusText();
-  const std::size_t caret = all.size() >= 2 ? all.size() - 2 : 0;
-  QTextCursor cursor = statusLog_->textCursor();
-  cursor.setPosition(DocumentPosition(all, caret));
-  statusLog_->setTextCursor(cursor);
+  // The caret goes two characters before the end of the text with CR LF line ends, so a closing
+  // line end stays after it and the last line is in view. A line end is one separator in the
+  // document: the caret goes just before a final one, else two characters back.
+  QTextDocument* document = statusLog_->document();
+  const int length = document->characterCount() - 1;  // without the document's own end
+  const bool endsWithLineEnd =
+      length > 0 && document->characterAt(length - 1) == QChar::ParagraphSeparator;
+  QTextCursor caret = statusLog_->textCursor();
+  caret.setPosition(std::max(0, length - (endsWithLineEnd ? 1 : 2)));
+  statusLog_->setTextCursor(caret);
   statusLog_->ensureCursorVisible();
 }
 
