@@ -211,6 +211,9 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
   } catch (const report::FileError& error) {
     presenter_(this, QStringLiteral("%1\n%2").arg(QFile::decodeName(error.path().c_str()),
                                                   QString::fromLocal8Bit(error.reason())));
+  } catch (const std::exception& error) {
+    // Nothing may leave a handler into the window's event loop.
+    presenter_(this, QString::fromLocal8Bit(error.what()));
   }
 }
 
