@@ -24,6 +24,7 @@ std::string FormatPorts(const std::vector<serial::PortEntry>& ports) {
   };
   std::string text = row("INDEX", "PATH", "BY-ID", "DESCRIPTION");
   for (size_t i = 0; i < ports.size(); ++i) {
+    if (ports[i].path.empty()) continue;  // a COM number that is absent (Windows)
     text += row(std::to_string(i), ports[i].path, ports[i].byId.empty() ? "-" : ports[i].byId,
                 ports[i].description);
   }

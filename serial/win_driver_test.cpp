@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/clock.h"
+#include "serial/discovery.h"
 #include "serial/timed_io.h"
 
 namespace brelin::serial {
@@ -279,6 +280,35 @@ TEST(MapSystemErrorTest, TranslatesWin32Errors) {
   EXPECT_EQ(MapSystemError(-10), kNoDevice);
   EXPECT_EQ(MapSystemError(-11), kBadDataBits);
   EXPECT_EQ(MapSystemError(-12), kBadBaudRate);
+}
+
+TEST(ComDiscoveryTest, PortTextsNameCom1To256) {
+  EXPECT_EQ(ResolvePort("COM1"), 0);
+  EXPECT_EQ(ResolvePort("com12"), 11);
+  EXPECT_EQ(ResolvePort("\\\\.\\COM3"), 2);
+  EXPECT_EQ(ResolvePort("COM256"), 255);
+  EXPECT_EQ(ResolvePort("7"), 7);
+  EXPECT_EQ(ResolvePort("255"), 255);
+  for (const char* bad : {"COM0", "COM257", "256", "300", "-1", "", "COM", "COM1x", "/dev/ttyS0"}) {
+    EXPECT_EQ(ResolvePort(bad), -1) << bad;
+  }
+  EXPECT_EQ(PortPath(5), "\\\\.\\COM6");
+  EXPECT_EQ(PortPath(256), "");
+}
+
+TEST(ComDiscoveryTest, TableIsIndexedByComNumber) {
+  SetPortTable({{"COM3", "", "third"}, {"COM1", "", "first"}, {"LPT1", "", "not a COM port"}});
+  const std::vector<PortEntry>& table = PortTable();
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table[0].description, "first");
+  EXPECT_EQ(table[1].path, "") << "COM2 is absent";
+  EXPECT_EQ(table[2].description, "third");
+
+  // The runner maps COM1 to the pseudo-terminal.
+  std::vector<PortEntry> found = DiscoverPorts();
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0].path, "COM1");
+  EXPECT_EQ(found[0].byId, "\\\\.\\COM1");
 }
 
 TEST_F(ComPortTest, HangUpEndsTheWaitWithAFailure) {
