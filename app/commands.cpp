@@ -1,11 +1,14 @@
 #include "app/commands.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "report/file_error.h"
 
@@ -13,11 +16,18 @@ namespace brelin::app {
 namespace {
 
 // Opens the report for writing without truncating it, so that a download that fails later does
-// not cost the operator the previous report. Non-blocking, so a FIFO without a reader fails.
+// not cost the operator the previous report.
 void CheckWritable(const std::string& name) {
+#ifdef _WIN32
+  std::FILE* file = std::fopen(name.c_str(), "ab");
+  if (file == nullptr) throw report::FileError(name, std::strerror(errno));
+  std::fclose(file);
+#else
+  // Non-blocking, so that a FIFO without a reader fails instead of hanging the command.
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) throw report::FileError(name, std::strerror(errno));
   close(fd);
+#endif
 }
 
 }  // namespace
