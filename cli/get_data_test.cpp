@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,7 @@ pid_t Spawn(const std::vector<std::string>& args, int out, int err) {
 struct Result {
   int exitStatus = -1;
   std::string err;
+  std::vector<int> progress;  // positions of the progress bar, when run on a terminal
   double seconds = 0;
 };
 
@@ -96,28 +99,54 @@ class GetDataTest : public ::testing::Test {
 
   std::string SimulatorLog() const { return ReadFile(dir_ / "sim.log"); }
 
-  Result Cli(std::vector<std::string> args) {
+  // Runs brelin-cli with stderr in a file, or on a terminal (a pseudo-terminal) where it draws its
+  // progress bar: then the positions shown are collected and the bar is taken out of the text.
+  Result Cli(std::vector<std::string> args, bool terminal = false) {
     args.insert(args.begin(), BRELIN_CLI);
-    const int err = open((dir_ / "cli.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int master = -1, err = -1;
+    if (terminal) {
+      termios raw{};
+      cfmakeraw(&raw);
+      EXPECT_EQ(openpty(&master, &err, nullptr, &raw, nullptr), 0);
+    } else {
+      err = open((dir_ / "cli.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     const int out = open("/dev/null", O_WRONLY);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = Spawn(args, out, err);
     close(err);
     close(out);
     Result result;
+    if (terminal) {
+      char buffer[4096];
+      for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) result.err.append(buffer, n);
+      close(master);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(dir_ / "cli.err");
+    if (!terminal) {
+      result.err = ReadFile(dir_ / "cli.err");
+      return result;
+    }
+    const std::regex bar(R"(\r\[[# ]*\] *(\d+)%)");
+    for (std::sregex_iterator it(result.err.begin(), result.err.end(), bar), end; it != end; ++it) {
+      const int position = std::stoi((*it)[1]);
+      if (result.progress.empty() || result.progress.back() != position) {
+        result.progress.push_back(position);
+      }
+    }
+    result.err =
+        std::regex_replace(std::regex_replace(result.err, bar, ""), std::regex("\r\x1b\\[K"), "");
     return result;
   }
 
-  Result GetData(std::vector<std::string> extra = {}) {
+  Result GetData(std::vector<std::string> extra = {}, bool terminal = false) {
     std::vector<std::string> args{"get-data", "--port", link_, "-o", Report(), "--image", Image()};
     args.insert(args.end(), extra.begin(), extra.end());
-    return Cli(args);
+    return Cli(args, terminal);
   }
 
   std::string Report() const { return (dir_ / "report.txt").string(); }
@@ -131,8 +160,9 @@ class GetDataTest : public ::testing::Test {
 
 TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   StartSimulator({"--serial", "480777"});
-  const Result r = GetData({"--format", "csv"});
+  const Result r = GetData({"--format", "csv"}, true);
   ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.progress, (std::vector<int>{10, 30, 50, 70, 85, 100}));
   EXPECT_EQ(ReadFile(Image()), ReadFile(BRELIN_SAMPLE_IMAGE));
   EXPECT_THAT(r.err, HasSubstr("Checking output filename.\nCreating output file.\nGet data from "
                                "KLV480.\nOpening communication port.\nDownloading data from "
@@ -203,10 +233,14 @@ TEST_F(GetDataTest, CorruptedTransferRecovers) {
 
 TEST_F(GetDataTest, EraseThenDownloadIsEmpty) {
   StartSimulator();
-  const Result r = Cli({"erase", "--port", link_});
+  const Result r = Cli({"erase", "--port", link_}, true);
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("Get data from KLV480.\nOpening communication port.\n"
                                "Erasing data in the KLV480.\nDone.\n"));
+  std::vector<int> progress{5, 10};  // then the animation passes every position up to 99
+  for (int p = 11; p <= 99; ++p) progress.push_back(p);
+  progress.push_back(100);
+  EXPECT_EQ(r.progress, progress);
   const std::string log = SimulatorLog();
   EXPECT_LT(log.find("< ERASE 47190356"), log.find("< LOCK"));
 
