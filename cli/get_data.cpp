@@ -41,6 +41,7 @@ void RegisterGetData(CLI::App& app, int& exitStatus) {
   AddPortOption(*command, options->port);
   AddReportOptions(*command, options->report);
   command->add_option("--image", options->image, "Where to store the memory image")
+      ->type_name("PATH")
       ->capture_default_str();
   command->callback([options, &exitStatus] { exitStatus = RunGetData(*options); });
 }

@@ -10,7 +10,8 @@ void AddPortOption(CLI::App& command, std::string& port) {
   command
       .add_option("--port", port,
                   "Serial port: a device path, COMn, or an INDEX from 'brelin-cli ports'")
-      ->required();
+      ->required()
+      ->type_name("PORT");
 }
 
 int PortIndex(const std::string& port) {
