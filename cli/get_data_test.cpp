@@ -201,6 +201,7 @@ TEST_F(GetDataTest, SilentOrCrLfInstrumentIsNoResponse) {
   EXPECT_THAT(r.err, HasSubstr("No response of KLV480\n"));
   EXPECT_GT(r.seconds, 0.9) << "the reply line and the CR are each waited for";
   EXPECT_LT(r.seconds, 5.0);
+  EXPECT_THAT(SimulatorLog(), Not(HasSubstr("< LOCK"))) << "nothing after an unanswered UNLOCK";
   StopSimulator();
 
   StartSimulator({"--crlf"});

@@ -117,25 +117,6 @@ TEST_F(SequenceTest, RefusedDownloadStillLocks) {
   EXPECT_FALSE(line_.isOpen());
 }
 
-TEST_F(SequenceTest, UnansweredUnlockEndsWithoutLock) {
-  for (const bool crlf : {false, true}) {
-    config_.silent = !crlf;
-    config_.crlf = crlf;
-    klv_.reset();
-    model_.events.clear();
-    SimulatedInstrument& klv = Instrument();
-    const std::uint32_t start = clock_.now();
-    EXPECT_FALSE(DownloadMemory(model_, 0, options_));
-    EXPECT_EQ(klv.commands(), Commands{"UNLOCK"}) << "crlf " << crlf;
-    EXPECT_THAT(model_.events, ElementsAre("status:Opening communication port.\r\n",
-                                           "message:No response of KLV480"));
-    if (!crlf) {
-      EXPECT_NEAR(clock_.now() - start, 1000.0, 20.0);
-    }
-    EXPECT_FALSE(line_.isOpen());
-  }
-}
-
 TEST_F(SequenceTest, CancelledTransferEndsWithoutLock) {
   config_.faults.cancelAfter = 2;
   SimulatedInstrument& klv = Instrument();
