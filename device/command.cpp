@@ -1,5 +1,6 @@
 #include "device/command.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
