@@ -2,11 +2,7 @@
 // run, then a paced run at the 9600-baud line rate through a relay.
 //   xfer_bench [KiB unpaced, default 256] [KiB paced, default 16] [rounds, default 3]
 
-#include <fcntl.h>
-#include <pty.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,63 +27,39 @@ struct Run {
   double cpu = 0;
 };
 
-double Seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
-}
-
-double SelfCpu() {
+// CPU time of the calling thread only: a relay thread may run beside the receiver.
+double ThreadCpu() {
   rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+  getrusage(RUSAGE_THREAD, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// Runs argv in dir with stdin and stdout on fd and stderr on /dev/null.
-pid_t Spawn(const std::vector<const char*>& argv, int fd, const char* dir) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fd, 0);
-    dup2(fd, 1);
-    dup2(open("/dev/null", O_WRONLY), 2);
-    if (chdir(dir) != 0) _exit(126);
-    execvp(argv[0], const_cast<char* const*>(argv.data()));
-    _exit(127);
-  }
-  return pid;
-}
-
-Run Brelin(const std::string& source, const std::string& target) {
-  SxLink link({"-k"}, source);
-  const double cpu = SelfCpu();
+Run Brelin(const std::string& source, const std::string& target, const RelayConfig* relay) {
+  SxLink link({"-k"}, source, relay);
+  const double cpu = ThreadCpu();
   const auto start = Clock::now();
   const int result =
       brelin::xfer::XferReceive(*link.port(), target.c_str(), nullptr, nullptr, nullptr);
-  Run run{std::chrono::duration<double>(Clock::now() - start).count(), SelfCpu() - cpu};
-  if (result != 1 || link.WaitSender(5000) != 0)
+  Run run{std::chrono::duration<double>(Clock::now() - start).count(), ThreadCpu() - cpu};
+  if (result != 1 || link.WaitSender(5000) != 0) {
     std::fprintf(stderr, "brelin run failed: %d\n", result);
+  }
   return run;
 }
 
-// rx refuses paths with a directory in them: it runs in the target's directory.
-Run Rx(const std::string& source, const std::string& dir, const std::string& name) {
-  int master = -1, slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::exit(1);
-  termios t{};
-  tcgetattr(slave, &t);
-  cfmakeraw(&t);
-  tcsetattr(slave, TCSANOW, &t);
+// rx refuses paths with a directory in them: it runs in the target's directory. Its time runs from
+// the start of both programs to rx's end; a run that has not ended after 120 s is killed.
+Run Rx(const std::string& source, const std::string& dir, const std::string& name,
+       const RelayConfig* relay) {
   std::remove((dir + "/" + name).c_str());
+  const brelin::xfer::testing::ReceiverCommand rx{{"rx", "-c", "-q", name}, dir};
   const auto start = Clock::now();
-  const pid_t rx = Spawn({"rx", "-c", "-q", name.c_str(), nullptr}, slave, dir.c_str());
-  const pid_t sx = Spawn({"sx", "-q", "-k", source.c_str(), nullptr}, master, "/");
-  int status = 0;
-  rusage usage{};
-  wait4(rx, &status, 0, &usage);
-  Run run{std::chrono::duration<double>(Clock::now() - start).count(),
-          Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "rx failed\n");
-  waitpid(sx, nullptr, 0);
-  close(master);
-  close(slave);
+  SxLink link({"-k"}, source, relay, &rx);
+  Run run;
+  const int status = link.WaitReceiver(120000, &run.cpu);
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (status != 0) std::fprintf(stderr, "rx run failed: %d\n", status);
   return run;
 }
 
@@ -114,20 +86,26 @@ int main(int argc, char** argv) {
   WriteFile(source, unpacedKiB * 1024);
 
   // Alternate the two receivers so that both see the same machine load; keep each one's best.
-  Run brelin{1e9, 1e9}, rx{1e9, 1e9};
-  for (int i = 0; i < rounds; ++i) {
-    const Run b = Brelin(source, target), r = Rx(source, dir, stem + "_dst");
-    brelin = {std::min(brelin.seconds, b.seconds), std::min(brelin.cpu, b.cpu)};
-    rx = {std::min(rx.seconds, r.seconds), std::min(rx.cpu, r.cpu)};
+  const RelayConfig delayed{.latencyMs = 1};
+  for (const RelayConfig* relay : {static_cast<const RelayConfig*>(nullptr), &delayed}) {
+    Run brelin{1e9, 1e9}, rx{1e9, 1e9};
+    for (int i = 0; i < rounds; ++i) {
+      const Run b = Brelin(source, target, relay), r = Rx(source, dir, stem + "_dst", relay);
+      brelin = {std::min(brelin.seconds, b.seconds), std::min(brelin.cpu, b.cpu)};
+      rx = {std::min(rx.seconds, r.seconds), std::min(rx.cpu, r.cpu)};
+    }
+    const double kib = static_cast<double>(unpacedKiB);
+    std::printf("%zu KiB from sx -k over %s, best of %d\n", unpacedKiB,
+                relay ? "a relay holding each byte 1 ms" : "one pty, unpaced", rounds);
+    std::printf("  brelin   %8.0f KiB/s  cpu %.3f s\n", kib / brelin.seconds, brelin.cpu);
+    std::printf("  rx -c    %8.0f KiB/s  cpu %.3f s\n", kib / rx.seconds, rx.cpu);
+    std::printf(
+        "  throughput brelin/rx %.2f (target >= 1.00), cpu brelin/rx %.2f (target <= 1.50)\n",
+        rx.seconds / brelin.seconds, brelin.cpu / std::max(rx.cpu, 1e-6));
   }
-  const double kib = static_cast<double>(unpacedKiB);
-  std::printf("unpaced: %zu KiB from sx -k over a pty, best of %d\n", unpacedKiB, rounds);
-  std::printf("  brelin   %8.0f KiB/s  cpu %.3f s\n", kib / brelin.seconds, brelin.cpu);
-  std::printf("  rx -c    %8.0f KiB/s  cpu %.3f s\n", kib / rx.seconds, rx.cpu);
-  std::printf("  (rx flushes its input after each ACK; on an unpaced pty that can discard sx's next\n"
-              "   block and cost rx a 5 s timeout, so its throughput varies from run to run)\n");
-  std::printf("  throughput brelin/rx %.2f (target >= 1.00), cpu brelin/rx %.2f (target <= 1.50)\n",
-              rx.seconds / brelin.seconds, brelin.cpu / std::max(rx.cpu, 1e-6));
+  std::printf(
+      "  (rx flushes its input after each ACK; straight over a pty that can discard sx's\n"
+      "   next block and cost rx a 5 s timeout, hence the run with 1 ms of line delay)\n");
 
   // Paced like a 9600-baud 8N1 line in both directions.
   WriteFile(source, pacedKiB * 1024);

@@ -7,7 +7,8 @@
 //   int exitCode = link.WaitSender(5000);          // sx's exit status; -1 after a kill
 //
 // With a RelayConfig the two ends sit on separate pty pairs and a thread copies between them,
-// damaging or pacing the traffic on the way.
+// damaging, delaying or pacing the traffic on the way. With a ReceiverCommand another program
+// (lrzsz `rx`, for the bench) receives instead of a Port.
 
 #include <sys/types.h>
 
@@ -28,13 +29,19 @@ struct RelayConfig {
   int stallMs = 0;               // ... for this long
   int swallowAck = -1;           // receiver to sender: leave out this ACK (0-based)
   int bytesPerSecond = 0;        // pace both directions like a serial line; 0 = unpaced
+  int latencyMs = 0;             // hold every byte this long in both directions
+};
+
+struct ReceiverCommand {
+  std::vector<std::string> argv;
+  std::string dir;  // working directory
 };
 
 class SxLink {
  public:
   // Starts `sx -q <args> <file>`; a relay sits between the ends when relay is given.
   SxLink(const std::vector<std::string>& args, const std::string& file,
-         const RelayConfig* relay = nullptr);
+         const RelayConfig* relay = nullptr, const ReceiverCommand* receiver = nullptr);
   ~SxLink();
   SxLink(const SxLink&) = delete;
   SxLink& operator=(const SxLink&) = delete;
@@ -44,6 +51,8 @@ class SxLink {
   // Waits up to timeoutMs for sx to end and returns its exit status; kills it and returns -1 when
   // it does not end in time.
   int WaitSender(int timeoutMs);
+  // The same for the receiver command; cpuSeconds gets the CPU time it used.
+  int WaitReceiver(int timeoutMs, double* cpuSeconds);
   // Stops the relay thread (WaitSender first).
   void StopRelay();
   // The line goes away under the receiver, as when an adapter is pulled out (no relay only).
@@ -61,6 +70,7 @@ class SxLink {
   int relayReceiver_ = -1;  // relay: master of the receiver's pair
   int receiverSlave_ = -1;  // keeps the receiver's slave open while the Port opens it
   pid_t pid_ = -1;
+  pid_t receiverPid_ = -1;
   serial::Port* port_ = nullptr;
   std::thread relay_;
   std::atomic<bool> stop_{false};
