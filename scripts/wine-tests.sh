@@ -121,6 +121,24 @@ grep -q '< ERASE ' "$tmp/peer.err" || fail "erase: the simulator saw no ERASE co
 echo "wine-tests: erase on COM1 reached the simulator"
 stop_peer
 
+# Measured side by side: a paced download (the instrument's 9600 baud) on Linux and under Wine.
+# Wall time shows what the Windows build adds; CPU time (the client, plus the wineserver for
+# Wine) shows that the waits do not spin.
+start_peer "$sim_bin" --link "$link" --records 300 --seed 7 --baud 9600
+server_ticks() { awk '{print $14 + $15}' "/proc/$server_pid/stat"; }
+measure() {
+  local before after TIMEFORMAT='%R %U %S'
+  before=$(server_ticks)
+  { time "$@" >/dev/null 2>&1; } 2>"$tmp/time" || fail "measured run: $*"
+  after=$(server_ticks)
+  awk -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" \
+    '{printf "%.2f s wall, %.1f%% of a core", $1, 100 * ($2 + $3 + ticks / hz) / $1}' "$tmp/time"
+}
+linux_run=$(measure "$cli_linux" get-data --port "$link" -o paced-linux.txt)
+wine_run=$(measure timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o paced-wine.txt)
+stop_peer
+echo "wine-tests: paced get-data of 300 records: Linux $linux_run; Wine $wine_run"
+
 # Ports that cannot be used: an index above 255 is refused as usage, a missing port fails.
 status=0
 "$wine" "$cli_exe" erase --port 300 2>/dev/null || status=$?

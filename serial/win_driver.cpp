@@ -9,6 +9,7 @@
 
 #include "serial/line_settings.h"
 #include "serial/timed_io.h"
+#include "serial/win_sys.h"
 
 namespace brelin::serial {
 namespace {
@@ -41,6 +42,19 @@ struct WindowsPortData {
 
 VersionSource versionSource = nullptr;
 
+const WinCalls kReal{
+    .CreateFileA = ::CreateFileA,
+    .CloseHandle = ::CloseHandle,
+    .ClearCommError = ::ClearCommError,
+    .ReadFile = ::ReadFile,
+    .WriteFile = ::WriteFile,
+    .GetOverlappedResult = ::GetOverlappedResult,
+    .SetCommState = ::SetCommState,
+    .GetCommModemStatus = ::GetCommModemStatus,
+    .EscapeCommFunction = ::EscapeCommFunction,
+};
+WinCalls sys = kReal;
+
 WindowsPortData& Data(Port& port) {
   return *static_cast<WindowsPortData*>(port.driverData);
 }
@@ -60,7 +74,7 @@ bool QueryQueues(Port& port, COMSTAT& stat) {
   WindowsPortData& d = Data(port);
   DWORD errors = 0;
   stat = COMSTAT{};
-  if (!ClearCommError(d.handle, &errors, &stat)) {
+  if (!sys.ClearCommError(d.handle, &errors, &stat)) {
     Fail(port, LastError());
     return false;
   }
@@ -75,7 +89,7 @@ int Room(std::uint32_t size, DWORD used) {
 
 int ApplyDcb(Port& port) {
   WindowsPortData& d = Data(port);
-  return SetCommState(d.handle, &d.dcb) ? kOk : Fail(port, LastError());
+  return sys.SetCommState(d.handle, &d.dcb) ? kOk : Fail(port, LastError());
 }
 
 // A write still in flight owns txCopy and writeOverlapped; wait for it before reusing them.
@@ -85,7 +99,7 @@ void FinishWrite(WindowsPortData& d, DWORD timeoutMs) {
     CancelIo(d.handle);
   }
   DWORD done = 0;
-  GetOverlappedResult(d.handle, &d.writeOverlapped, &done, TRUE);
+  sys.GetOverlappedResult(d.handle, &d.writeOverlapped, &done, TRUE);
   d.writeInFlight = false;
 }
 
@@ -114,8 +128,8 @@ int OpenDevice(Port& port, int portNumber) {
 
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber + 1);
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle = sys.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
   port.status = kOk;
   if (handle == INVALID_HANDLE_VALUE) return Fail(port, LastError());
   d.handle = handle;
@@ -124,7 +138,7 @@ int OpenDevice(Port& port, int portNumber) {
   d.writeOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (d.readOverlapped.hEvent == nullptr || d.writeOverlapped.hEvent == nullptr) {
     int code = LastError();
-    CloseHandle(handle);
+    sys.CloseHandle(handle);
     d.handle = nullptr;
     return Fail(port, code);
   }
@@ -204,14 +218,14 @@ int UseDtrDsr(Port& port, int on) {
 int SetDtr(Port& port, int on) {
   WindowsPortData& d = Data(port);
   d.dcb.fDtrControl = on != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-  SetCommState(d.handle, &d.dcb);
+  sys.SetCommState(d.handle, &d.dcb);
   return kOk;
 }
 
 int SetRts(Port& port, int on) {
   WindowsPortData& d = Data(port);
   d.dcb.fRtsControl = on != 0 ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-  SetCommState(d.handle, &d.dcb);
+  sys.SetCommState(d.handle, &d.dcb);
   return kOk;
 }
 
@@ -253,7 +267,7 @@ int WriteBuffer(Port& port, const void* data, unsigned n) {
     FinishWrite(d, INFINITE);
     std::memcpy(d.txCopy, data, k);
     DWORD written = 0;
-    if (WriteFile(d.handle, d.txCopy, k, &written, &d.writeOverlapped)) {
+    if (sys.WriteFile(d.handle, d.txCopy, k, &written, &d.writeOverlapped)) {
       port.count = written;
     } else if (GetLastError() == ERROR_IO_PENDING) {
       port.count = k;  // handed over: counts as written, and is not waited for
@@ -282,20 +296,20 @@ int ReadBuffer(Port& port, void* buffer, unsigned n) {
     return kNothingReceived;
   }
   DWORD got = 0;
-  if (ReadFile(d.handle, buffer, std::min<DWORD>(stat.cbInQue, n), &got, &d.readOverlapped)) {
-    port.count = got;
-    return kOk;
-  }
+  BOOL done =
+      sys.ReadFile(d.handle, buffer, std::min<DWORD>(stat.cbInQue, n), &got, &d.readOverlapped);
+  port.count = got;
+  if (done) return kOk;
   DWORD error = GetLastError();
   if (error != ERROR_IO_PENDING) {
-    // Nothing was started, so the record holds no result of this read.
-    port.count = 0;
+    // Nothing was started, so the record holds no result of this read to wait for.
     QueryQueues(port, stat);
     return Fail(port, MapSystemError(static_cast<int>(error)));
   }
-  DWORD done = 0;
-  if (!GetOverlappedResult(d.handle, &d.readOverlapped, &done, TRUE)) return kNothingReceived;
-  port.count = done;
+  DWORD pending = 0;
+  if (!sys.GetOverlappedResult(d.handle, &d.readOverlapped, &pending, TRUE))
+    return kNothingReceived;
+  port.count = pending;
   return kOk;
 }
 
@@ -308,10 +322,10 @@ int ReadChar(Port& port) {
 int Close(Port& port) {
   int result = kOk;
   if (auto* d = static_cast<WindowsPortData*>(port.driverData); d != nullptr) {
-    EscapeCommFunction(d->handle, CLRDTR);
-    EscapeCommFunction(d->handle, CLRRTS);
+    sys.EscapeCommFunction(d->handle, CLRDTR);
+    sys.EscapeCommFunction(d->handle, CLRRTS);
     FinishWrite(*d, kCloseWriteGraceMs);  // the last command sent should still reach the line
-    if (!CloseHandle(d->handle)) result = LastError();
+    if (!sys.CloseHandle(d->handle)) result = LastError();
     DeleteData(d);
     port.driverData = nullptr;
   }
@@ -330,7 +344,7 @@ int SendBreak(Port& port, int milliseconds) {
 // Devices without modem lines (or Wine on a pseudo-terminal) refuse the query: not supported.
 int ModemStatus(Port& port) {
   DWORD bits = 0;
-  if (!GetCommModemStatus(Data(port).handle, &bits)) {
+  if (!sys.GetCommModemStatus(Data(port).handle, &bits)) {
     DWORD error = GetLastError();
     return Fail(port, error == ERROR_NOT_SUPPORTED ? kNotSupported
                                                    : MapSystemError(static_cast<int>(error)));
@@ -439,6 +453,14 @@ int CheckPlatformVersion(std::uint32_t versionWord) {
 
 void SetVersionSource(VersionSource source) {
   versionSource = source;
+}
+
+WinCalls& WinSys() {
+  return sys;
+}
+
+const WinCalls& RealWinCalls() {
+  return kReal;
 }
 
 const Driver& WindowsDriver() {

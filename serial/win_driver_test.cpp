@@ -7,11 +7,13 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/clock.h"
 #include "serial/discovery.h"
 #include "serial/timed_io.h"
+#include "serial/win_sys.h"
 
 namespace brelin::serial {
 namespace {
@@ -309,6 +311,182 @@ TEST(ComDiscoveryTest, TableIsIndexedByComNumber) {
   ASSERT_FALSE(found.empty());
   EXPECT_EQ(found[0].path, "COM1");
   EXPECT_EQ(found[0].byId, "\\\\.\\COM1");
+}
+
+// What a pseudo-terminal under Wine never does, made by fakes around the real calls.
+struct Fakes {
+  DWORD outQueued = 0;            // cbOutQue to report
+  DWORD errorsOnce = 0;           // error bits the next ClearCommError adds
+  DWORD modemBits = 0;            // modem lines to report
+  bool writeLeftPending = false;  // the real write is done, but reported as still in progress
+  DWORD clearCommFailure = 0;     // ClearCommError fails with this error
+  DWORD readFailure = 0;          // ReadFile fails at once with this error
+  const void* writtenFrom = nullptr;
+  OVERLAPPED* readRecord = nullptr;
+  OVERLAPPED* writeRecord = nullptr;
+  int writeResults = 0;  // GetOverlappedResult calls on the write record
+  std::vector<std::string> calls;
+};
+Fakes fakes;
+
+BOOL WINAPI FakeClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat) {
+  if (fakes.clearCommFailure != 0) {
+    SetLastError(fakes.clearCommFailure);
+    return FALSE;
+  }
+  BOOL ok = RealWinCalls().ClearCommError(h, errors, stat);
+  *errors |= std::exchange(fakes.errorsOnce, 0);
+  stat->cbOutQue = fakes.outQueued;
+  return ok;
+}
+BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) {
+  fakes.writtenFrom = data;
+  fakes.writeRecord = o;
+  BOOL ok = RealWinCalls().WriteFile(h, data, n, written, o);
+  if (!ok || !fakes.writeLeftPending) return ok;
+  *written = 0;
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
+  fakes.readRecord = o;
+  if (fakes.readFailure == 0) return RealWinCalls().ReadFile(h, buffer, n, got, o);
+  *got = 0;
+  SetLastError(fakes.readFailure);
+  return FALSE;
+}
+BOOL WINAPI FakeGetOverlappedResult(HANDLE h, LPOVERLAPPED o, LPDWORD n, BOOL wait) {
+  if (o == fakes.writeRecord) ++fakes.writeResults;
+  return RealWinCalls().GetOverlappedResult(h, o, n, wait);
+}
+BOOL WINAPI FakeGetCommModemStatus(HANDLE, LPDWORD bits) {
+  *bits = fakes.modemBits;
+  return TRUE;
+}
+BOOL WINAPI FakeEscapeCommFunction(HANDLE h, DWORD function) {
+  fakes.calls.push_back(function == CLRDTR ? "CLRDTR" : function == CLRRTS ? "CLRRTS" : "other");
+  RealWinCalls().EscapeCommFunction(h, function);
+  return TRUE;
+}
+BOOL WINAPI FailingCloseHandle(HANDLE h) {
+  fakes.calls.push_back("CloseHandle");
+  RealWinCalls().CloseHandle(h);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+HANDLE WINAPI RecordingCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                   HANDLE templateFile) {
+  fakes.calls.push_back(std::string(name) + " share " + std::to_string(share) +
+                        ((flags & FILE_FLAG_OVERLAPPED) ? " overlapped" : ""));
+  return RealWinCalls().CreateFileA(name, access, share, security, disposition, flags,
+                                    templateFile);
+}
+
+class FakedComPortTest : public ComPortTest {
+ protected:
+  void SetUp() override {
+    fakes = Fakes{};
+    WinCalls& calls = WinSys();
+    calls.ClearCommError = FakeClearCommError;
+    calls.WriteFile = FakeWriteFile;
+    calls.ReadFile = FakeReadFile;
+    calls.GetOverlappedResult = FakeGetOverlappedResult;
+    calls.GetCommModemStatus = FakeGetCommModemStatus;
+    calls.EscapeCommFunction = FakeEscapeCommFunction;
+    calls.CreateFileA = RecordingCreateFileA;
+    port_ = OpenCom1();
+    ASSERT_EQ(port_->status, kOk);
+  }
+  void TearDown() override {
+    ComPortTest::TearDown();
+    WinSys() = RealWinCalls();
+  }
+  Port* port_ = nullptr;
+};
+
+TEST_F(FakedComPortTest, RoomIsWhatTheTransmitQueueLeaves) {
+  std::string block(100, 'r');
+  fakes.outQueued = 1000;
+  EXPECT_EQ(port_->TxUsed(), 1000);
+  EXPECT_EQ(port_->TxFree(), 50);
+  EXPECT_EQ(port_->WriteBuffer(block.data(), 100), kTxQueueFull);
+  EXPECT_EQ(port_->count, 50u);
+  std::string echoed(50, '\0');
+  port_->ClearError();
+  EXPECT_EQ(ReadBlock(*port_, echoed.data(), 50, kGenerous), kOk);
+
+  fakes.outQueued = 2000;  // more than was asked for: no room, not 4 GB of it
+  EXPECT_EQ(port_->TxFree(), 0);
+  EXPECT_EQ(port_->WriteBuffer(block.data(), 10), kTxQueueFull);
+  EXPECT_EQ(port_->count, 0u);
+}
+
+TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenAndIsFinishedBeforeTheRecordIsReused) {
+  fakes.writeLeftPending = true;
+  char text[] = "abc";
+  EXPECT_EQ(port_->WriteBuffer(text, 3), kOk);
+  EXPECT_EQ(port_->count, 3u);
+  EXPECT_NE(fakes.writtenFrom, static_cast<const void*>(text)) << "the device reads a copy";
+  EXPECT_EQ(fakes.writeResults, 0) << "a write in flight is not waited for";
+  EXPECT_EQ(port_->WriteChar('d'), kOk);
+  EXPECT_EQ(fakes.writeResults, 1);
+  char echoed[5] = {};
+  EXPECT_EQ(ReadBlock(*port_, echoed, 4, kGenerous), kOk);
+  EXPECT_STREQ(echoed, "abcd");
+  ASSERT_NE(fakes.readRecord, nullptr);
+  EXPECT_NE(fakes.readRecord, fakes.writeRecord);
+  EXPECT_NE(fakes.readRecord->hEvent, fakes.writeRecord->hEvent);
+}
+
+TEST_F(FakedComPortTest, LineErrorsAndModemLinesShowUntilCleared) {
+  fakes.errorsOnce = CE_OVERRUN | CE_RXOVER | CE_BREAK;
+  fakes.modemBits = 0xB0;
+  EXPECT_EQ(port_->LineStatus(), 0x12);
+  EXPECT_EQ(port_->LineStatus(), 0x12) << "kept after the device has forgotten them";
+  std::vector<std::string> lines = DumpLines(*port_);
+  EXPECT_EQ(lines[6].substr(lines[6].size() - 4), "1010");
+  EXPECT_EQ(lines[7], "CE_BREAK:1  CE_FRAME:0  CE_MODE:0 CE_OVERRUN:1");
+  EXPECT_EQ(lines[8], "CE_RXOVER:1 CE_RXPARITY:0 CE_TXFULL:0  CTS/DSR/RI/CD: 1101");
+  EXPECT_EQ(port_->ModemStatus(), 0xB0);
+  EXPECT_EQ(CarrierDetect(*port_), 0x80);
+  fakes.modemBits = 0x30;
+  EXPECT_EQ(CarrierDetect(*port_), 0);
+  EXPECT_EQ(port_->ClearLineStatus(), kOk);
+  EXPECT_EQ(port_->LineStatus(), 0);
+}
+
+TEST_F(FakedComPortTest, DeviceFailuresAreReportedNotTakenForData) {
+  EXPECT_EQ(port_->WriteChar('x'), kOk);
+  ASSERT_TRUE(WaitQueued(*port_, 1));
+  fakes.readFailure = ERROR_ACCESS_DENIED;  // a read that never started has no result to take
+  EXPECT_EQ(port_->ReadChar(), kPortInUse);
+  EXPECT_EQ(port_->count, 0u);
+  EXPECT_EQ(port_->status, kPortInUse);
+
+  port_->ClearError();
+  fakes.clearCommFailure = ERROR_GEN_FAILURE;  // an adapter that was pulled
+  EXPECT_EQ(port_->RxUsed(), kPlatformFailure);
+  char byte = 0;
+  EXPECT_EQ(port_->ReadBuffer(&byte, 1), kPlatformFailure);
+  EXPECT_EQ(port_->WriteChar('y'), kPlatformFailure);
+  EXPECT_EQ(port_->count, 0u);
+}
+
+TEST_F(FakedComPortTest, OpenNamesTheDeviceAndCloseDropsTheLinesFirst) {
+  CloseAllPorts();
+  fakes.calls.clear();
+  Port* missing = OpenPort(5, 9600, 'N', 8, 1);
+  EXPECT_EQ(missing->status, kNoDevice);
+  missing->Close();
+  Port* port = OpenCom1();
+  ASSERT_EQ(port->status, kOk);
+  WinSys().CloseHandle = FailingCloseHandle;
+  EXPECT_EQ(port->Close(), kPlatformFailure);
+  EXPECT_EQ(PortListHead(), nullptr) << "released all the same";
+  EXPECT_EQ(fakes.calls, (std::vector<std::string>{"\\\\.\\COM6 share 0 overlapped",
+                                                   "\\\\.\\COM1 share 0 overlapped", "CLRDTR",
+                                                   "CLRRTS", "CloseHandle"}));
 }
 
 TEST_F(ComPortTest, HangUpEndsTheWaitWithAFailure) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+namespace brelin::serial {
+
+// The Win32 calls of the COM port driver whose results it acts on go through this table, so tests
+// can produce what a pseudo-terminal under Wine never does (a busy transmit queue, writes and reads
+// left pending, line errors, modem lines) and then forward to the real call.
+struct WinCalls {
+  HANDLE(WINAPI* CreateFileA)
+  (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+   DWORD flags, HANDLE templateFile);
+  BOOL(WINAPI* CloseHandle)(HANDLE handle);
+  BOOL(WINAPI* ClearCommError)(HANDLE handle, LPDWORD errors, LPCOMSTAT stat);
+  BOOL(WINAPI* ReadFile)
+  (HANDLE handle, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* WriteFile)
+  (HANDLE handle, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* GetOverlappedResult)(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD n, BOOL wait);
+  BOOL(WINAPI* SetCommState)(HANDLE handle, LPDCB dcb);
+  BOOL(WINAPI* GetCommModemStatus)(HANDLE handle, LPDWORD bits);
+  BOOL(WINAPI* EscapeCommFunction)(HANDLE handle, DWORD function);
+};
+
+// The table in use; starts with the real calls.
+WinCalls& WinSys();
+const WinCalls& RealWinCalls();
+
+}  // namespace brelin::serial
