@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "  (rx flushes its input after each ACK; straight over a pty that can discard sx's\n"
-      "   next block and cost rx a 5 s timeout, hence the run with 1 ms of line delay)\n");
+      "   next block and cost rx a 5 s timeout, hence the run with 1 ms of line delay;\n"
+      "   rx also waits 1 s after the EOT before it ends)\n");
 
   // Paced like a 9600-baud 8N1 line in both directions.
   WriteFile(source, pacedKiB * 1024);
