@@ -1,23 +1,33 @@
 #!/usr/bin/env bash
-# Runs every libFuzzer target of build/fuzz for the given number of seconds each (default 60).
-# Ends with "N passed, N failed"; exits non-zero when a target found a crash.
+# Runs every libFuzzer target of build/fuzz side by side for the given number of seconds (default
+# 60), each on its own corpus in build/fuzz/corpus. Ends with "fuzz: N passed, N failed"; exits
+# non-zero when a target found a crash, a leak or undefined behaviour (its log is printed).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-passed=0 failed=0
+
+names=() pids=()
 for target in build/fuzz/fuzz/fuzz_*; do
   [[ -x "$target" && -f "$target" ]] || continue
   name=$(basename "$target")
-  corpus=build/fuzz/corpus/$name
-  mkdir -p "$corpus"
+  mkdir -p "build/fuzz/corpus/$name"
   echo "fuzz: $name for ${seconds}s" >&2
-  if "$target" -max_total_time="$seconds" -print_final_stats=0 -artifact_prefix=build/fuzz/ \
-      "$corpus" >build/fuzz/$name.log 2>&1; then
+  "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="build/fuzz/$name-" \
+    "build/fuzz/corpus/$name" >"build/fuzz/$name.log" 2>&1 &
+  names+=("$name") pids+=($!)
+done
+
+passed=0 failed=0
+for i in "${!pids[@]}"; do
+  if wait "${pids[$i]}"; then
     passed=$((passed + 1))
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz/${names[$i]}.log" | grep -o '[0-9]*$')
+    echo "fuzz: ${names[$i]}: ${runs:-?} runs, no findings" >&2
   else
     failed=$((failed + 1))
-    tail -n 40 build/fuzz/$name.log >&2
+    echo "fuzz: ${names[$i]} FAILED:" >&2
+    tail -n 40 "build/fuzz/${names[$i]}.log" >&2
   fi
 done
 echo "fuzz: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+((failed == 0 && passed > 0))
