@@ -32,7 +32,7 @@ if [[ ! -f $gtest/install/lib/cmake/GTest/GTestConfig.cmake ]]; then
   cmake --install $gtest >/dev/null
 fi
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --build --preset windows --target win_driver_test brelin-cli
 test_exe=$root/build/windows/serial/win_driver_test.exe
 cli_exe=$root/build/windows/cli/brelin-cli.exe
 
