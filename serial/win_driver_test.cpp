@@ -296,6 +296,7 @@ struct Fakes {
   DWORD errorsOnce = 0;           // error bits the next ClearCommError adds
   DWORD modemBits = 0;            // modem lines to report
   bool writeLeftPending = false;  // the real write is done, but reported as still in progress
+  bool readLeftPending = false;   // the same for reads
   DWORD clearCommFailure = 0;     // ClearCommError fails with this error
   DWORD readFailure = 0;          // ReadFile fails at once with this error
   const void* writtenFrom = nullptr;
@@ -327,9 +328,14 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOV
 }
 BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
   fakes.readRecord = o;
-  if (fakes.readFailure == 0) return RealWinCalls().ReadFile(h, buffer, n, got, o);
+  DWORD failure = fakes.readFailure;
+  if (failure == 0) {
+    BOOL ok = RealWinCalls().ReadFile(h, buffer, n, got, o);
+    if (!ok || !fakes.readLeftPending) return ok;
+    failure = ERROR_IO_PENDING;
+  }
   *got = 0;
-  SetLastError(fakes.readFailure);
+  SetLastError(failure);
   return FALSE;
 }
 BOOL WINAPI FakeGetOverlappedResult(HANDLE h, LPOVERLAPPED o, LPDWORD n, BOOL wait) {
@@ -399,7 +405,7 @@ TEST_F(FakedComPortTest, RoomIsWhatTheTransmitQueueLeaves) {
   EXPECT_EQ(port_->count, 0u);
 }
 
-TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenAndIsFinishedBeforeTheRecordIsReused) {
+TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenPendingReadIsWaitedFor) {
   fakes.writeLeftPending = true;
   char text[] = "abc";
   EXPECT_EQ(port_->WriteBuffer(text, 3), kOk);
@@ -407,7 +413,8 @@ TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenAndIsFinishedBeforeTheRecord
   EXPECT_NE(fakes.writtenFrom, static_cast<const void*>(text)) << "the device reads a copy";
   EXPECT_EQ(fakes.writeResults, 0) << "a write in flight is not waited for";
   EXPECT_EQ(port_->WriteChar('d'), kOk);
-  EXPECT_EQ(fakes.writeResults, 1);
+  EXPECT_EQ(fakes.writeResults, 1) << "finished before the record and copy are reused";
+  fakes.readLeftPending = true;
   char echoed[5] = {};
   EXPECT_EQ(ReadBlock(*port_, echoed, 4, kGenerous), kOk);
   EXPECT_STREQ(echoed, "abcd");
