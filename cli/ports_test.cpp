@@ -15,5 +15,12 @@ TEST(PortsListingTest, AlignsColumnsAndHintsWhenEmpty) {
   EXPECT_NE(FormatPorts({}).find("--port"), std::string::npos);
 }
 
+TEST(PortsListingTest, AbsentComNumbersKeepTheIndexesOfTheOthers) {
+  EXPECT_EQ(FormatPorts({{"COM1", "\\\\.\\COM1", ""}, {}, {"COM3", "\\\\.\\COM3", ""}}),
+            "INDEX  PATH  BY-ID     DESCRIPTION\n"
+            "0      COM1  \\\\.\\COM1\n"
+            "2      COM3  \\\\.\\COM3\n");
+}
+
 }  // namespace
 }  // namespace brelin::cli
