@@ -48,6 +48,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM  # so that an interrupted run still cleans up
 
 "$wine" wineboot --init >/dev/null 2>&1
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
