@@ -21,14 +21,6 @@ int allocations = 0;
 void* FailingAllocator(std::size_t size) {
   return ++allocations == failAllocation ? nullptr : std::calloc(1, size);
 }
-struct ScopedAllocationFailure {
-  explicit ScopedAllocationFailure(int which) {
-    failAllocation = which;
-    allocations = 0;
-    SetAllocator(FailingAllocator);
-  }
-  ~ScopedAllocationFailure() { SetAllocator(nullptr); }
-};
 
 int ListLength() {
   int n = 0;
@@ -36,143 +28,103 @@ int ListLength() {
   return n;
 }
 
-void ExpectEveryOperationUnsupported(Port& port) {
-  char buffer[4];
-  EXPECT_EQ(port.ReadChar(), kNotSupported);
-  EXPECT_EQ(port.WriteChar('A'), kNotSupported);
-  EXPECT_EQ(port.SetLine(9600, 'N', 8, 1), kNotSupported);
-  EXPECT_EQ(port.UseXonXoff(1), kNotSupported);
-  EXPECT_EQ(port.UseRtsCts(1), kNotSupported);
-  EXPECT_EQ(port.UseDtrDsr(1), kNotSupported);
-  EXPECT_EQ(port.SetDtr(1), kNotSupported);
-  EXPECT_EQ(port.SetRts(1), kNotSupported);
-  EXPECT_EQ(port.TxFree(), kNotSupported);
-  EXPECT_EQ(port.TxUsed(), kNotSupported);
-  EXPECT_EQ(port.RxFree(), kNotSupported);
-  EXPECT_EQ(port.RxUsed(), kNotSupported);
-  EXPECT_EQ(port.ClearTx(), kNotSupported);
-  EXPECT_EQ(port.WriteBuffer("x", 1), kNotSupported);
-  EXPECT_EQ(port.ReadBuffer(buffer, 4), kNotSupported);
-  EXPECT_EQ(port.SendBreak(10), kNotSupported);
-  EXPECT_EQ(port.ModemStatus(), kNotSupported);
-  EXPECT_EQ(port.LineStatus(), kNotSupported);
-  EXPECT_EQ(port.ClearLineStatus(), kNotSupported);
-  EXPECT_EQ(port.ops.SpareOp1(port), kNotSupported);
-  EXPECT_EQ(port.ops.SpareOp2(port), kNotSupported);
+void ExpectEveryOperationUnsupported(Port& p) {
+  char b[4];
+  int i = 0;
+  std::vector<int> results = {p.ReadChar(),    p.WriteChar('A'), p.SetLine(9600, 'N', 8, 1),
+                              p.UseXonXoff(1), p.UseRtsCts(1),   p.UseDtrDsr(1),
+                              p.SetDtr(1)};
+  results.insert(results.end(), {p.SetRts(1), p.TxFree(), p.TxUsed(), p.RxFree(), p.RxUsed(),
+                                 p.ClearTx(), p.WriteBuffer("x", 1)});
+  results.insert(results.end(),
+                 {p.ReadBuffer(b, 4), p.SendBreak(10), p.ModemStatus(), p.LineStatus(),
+                  p.ClearLineStatus(), p.ops.SpareOp1(p), p.ops.SpareOp2(p)});
+  for (int result : results) EXPECT_EQ(result, kNotSupported) << "operation " << i++;
   std::vector<std::string> lines;
-  EXPECT_EQ(port.Dump([&](std::string_view l) { lines.emplace_back(l); }), kNotSupported);
+  EXPECT_EQ(p.Dump([&](std::string_view l) { lines.emplace_back(l); }), kNotSupported);
   EXPECT_EQ(lines, (std::vector<std::string>{"Port dump not supported for this driver", ""}));
-  EXPECT_EQ(port.status, kNotSupported);
-  port.ClearError();
-  EXPECT_EQ(port.status, kOk);
+  EXPECT_EQ(p.status, kNotSupported);
+  p.ClearError();
+  EXPECT_EQ(p.status, kOk);
 }
 
 class PortTest : public ::testing::Test {
  protected:
   void TearDown() override {
+    SetAllocator(nullptr);
     CloseAllPorts();
     EXPECT_EQ(PortListHead(), nullptr);
   }
   testing::VirtualClock clock_;
+  TestLine line_{3};
 };
 
-TEST_F(PortTest, OpenInstallsDriverAndAppliesLine) {
-  TestLine line(3);
-  Port* port = line.Open(9600, 'n', 8, 1);
+TEST_F(PortTest, OpenInstallsDriverAndRejectedSettingsStillOpen) {
+  Port* port = line_.Open(115200, 'e', 7, 2);
   EXPECT_EQ(port->status, kOk);
   EXPECT_EQ(port->portNumber, 3);
   EXPECT_EQ(port->driverKind, kTestDriverKind);
   EXPECT_EQ(PortListHead(), port);
-  EXPECT_EQ(line.baudRate(), 9600);
-  EXPECT_TRUE(line.dtr() && line.rts());
+  EXPECT_EQ(line_.baudRate(), 115200);
   EXPECT_EQ(PortDescriptor(*port), -1);
   EXPECT_EQ(port->Close(), kOk);
-  EXPECT_FALSE(line.isOpen());
-  EXPECT_EQ(PortListHead(), nullptr);
-}
-
-TEST_F(PortTest, RejectedLineSettingsStillOpenThePort) {
-  TestLine line;
+  EXPECT_FALSE(line_.isOpen());
   for (auto [baud, parity, stop, code] :
        {std::tuple{115201, 'N', 1, kBadBaudRate}, std::tuple{9600, 'X', 1, kBadParity},
         std::tuple{9600, 'N', 3, kBadStopBits}}) {
-    Port* port = line.Open(baud, parity, 8, stop);
+    port = line_.Open(baud, parity, 8, stop);
     EXPECT_EQ(port->status, code);
     EXPECT_EQ(port->WriteChar('A'), kOk);  // opened all the same
     port->Close();
   }
-  Port* port = line.Open(115200, 'e', 7, 2);
-  EXPECT_EQ(port->status, kOk);
-  EXPECT_EQ(line.dataBits(), 7);
-  port->Close();
 }
 
-TEST_F(PortTest, FailedOpenKeepsReasonUntilFirstOperation) {
-  TestLine line;
+TEST_F(PortTest, FailedOpenKeepsReasonAndAnswersWithDefaults) {
   for (int code : {kPortInUse, kNoDevice, kPlatformFailure}) {
-    line.FailNext(TestLine::Op::kOpen, code);
-    Port* port = line.Open();
+    line_.FailNext(TestLine::Op::kOpen, code);
+    Port* port = line_.Open();
     EXPECT_EQ(port->status, code);
     EXPECT_EQ(port->driverData, nullptr);  // the record went with the failed open
-    EXPECT_EQ(PortDescriptor(*port), -1);
     ExpectEveryOperationUnsupported(*port);
     EXPECT_EQ(port->Close(), kOk);
   }
   EXPECT_EQ(OpenPort(TestDriver(), 42, 9600, 'N', 8, 1)->status, kNoDevice);  // no such line
-}
 
-TEST_F(PortTest, SecondOpenOfTheSameLineIsRefused) {
-  TestLine line;
-  Port* first = line.Open();
-  Port* second = line.Open();
-  EXPECT_EQ(first->status, kOk);
-  EXPECT_EQ(second->status, kPortInUse);
-  second->Close();
+  Port* first = line_.Open();
+  EXPECT_EQ(line_.Open()->status, kPortInUse);
   first->Close();
-  Port* third = line.Open();
-  EXPECT_EQ(third->status, kOk);
-  third->Close();
-}
 
-TEST_F(PortTest, PlatformNotServedLeavesDefaults) {
   Driver refusing = TestDriver();
   refusing.PlatformCheck = [] { return kNotSupported; };
-  TestLine line;
-  Port* port = OpenPort(refusing, 0, 9600, 'N', 8, 1);
+  Port* port = OpenPort(refusing, 3, 9600, 'N', 8, 1);
   EXPECT_EQ(port->status, kNotSupported);
-  EXPECT_EQ(port->driverData, nullptr);
-  EXPECT_FALSE(line.isOpen());
+  EXPECT_FALSE(line_.isOpen());
   EXPECT_EQ(port->RxUsed(), kNotSupported);
-  port->Close();
 }
 
-TEST_F(PortTest, OutOfMemoryHandsOutTheFailurePort) {
-  TestLine line;
+TEST_F(PortTest, OutOfMemoryHandsOutTheFailurePortAgainAndAgain) {
+  SetAllocator(FailingAllocator);
   for (int which : {1, 2}) {  // the Port itself, then the driver record
-    ScopedAllocationFailure failure(which);
-    Port* port = line.Open();
+    failAllocation = which;
+    allocations = 0;
+    Port* port = line_.Open();
     EXPECT_EQ(port->status, kOutOfMemory);
     EXPECT_EQ(port->portNumber, -1);
     EXPECT_EQ(port->driverKind, -1);
-    EXPECT_EQ(port->driverData, nullptr);
-    EXPECT_FALSE(line.isOpen());
+    EXPECT_FALSE(line_.isOpen());
     EXPECT_EQ(ListLength(), 1);
     ExpectEveryOperationUnsupported(*port);
     EXPECT_EQ(port->Close(), kOk);  // never released: ASan would report it
     EXPECT_EQ(ListLength(), 0);
   }
-}
-
-TEST_F(PortTest, FailurePortHandedOutTwiceStaysSound) {
-  TestLine line;
-  ScopedAllocationFailure failure(1);
-  Port* a = line.Open();
+  allocations = 0;
+  failAllocation = 1;
+  Port* a = line_.Open();
   failAllocation = 2;
-  Port* b = line.Open();
+  Port* b = line_.Open();
   EXPECT_EQ(a, b);
   EXPECT_EQ(ListLength(), 1);
-  Port* c = line.Open();  // allocation 3 succeeds
-  EXPECT_EQ(c->status, kOk);
+  EXPECT_EQ(line_.Open()->status, kOk);  // allocation 3 succeeds
   a->Close();
   b->Close();  // the second caller closes it too
   EXPECT_EQ(ListLength(), 1);
@@ -186,37 +138,31 @@ int RecordingClose(Port& port) {
   return TestDriver().ops.Close(port);
 }
 
-TEST_F(PortTest, CloseAllPortsClosesNewestFirst) {
+TEST_F(PortTest, CloseAllPortsNewestFirstAndFailedCloseStillReleases) {
   CloseAllPorts();  // nothing open: nothing happens
   Driver recording = TestDriver();
   recording.ops.Close = RecordingClose;
-  TestLine l1(1), l2(2), l3(3);
-  closeOrder.clear();
+  TestLine l1(1), l2(2);
   for (int n : {1, 2, 3}) OpenPort(recording, n, 9600, 'N', 8, 1);
   EXPECT_EQ(ListLength(), 3);
   CloseAllPorts();
   EXPECT_EQ(closeOrder, (std::vector<int>{3, 2, 1}));
   EXPECT_EQ(PortListHead(), nullptr);
-}
 
-TEST_F(PortTest, FailedDeviceCloseStillReleasesThePort) {
-  TestLine line;
-  Port* port = line.Open();
-  line.FailNext(TestLine::Op::kClose, kPlatformFailure);
+  Port* port = line_.Open();
+  line_.FailNext(TestLine::Op::kClose, kPlatformFailure);
   EXPECT_EQ(port->Close(), kPlatformFailure);
   EXPECT_EQ(PortListHead(), nullptr);
 }
 
 TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
-  TestLine line;
-  Port* port = line.Open();
+  Port* port = line_.Open();
   for (auto [modem, carrier] : {std::pair{0xB0, 0x80}, {0x30, 0}, {0, 0}, {0x80, 0x80}}) {
-    line.SetModemStatus(modem);
+    line_.SetModemStatus(modem);
     EXPECT_EQ(CarrierDetect(*port), carrier) << modem;
   }
-  line.FailNext(TestLine::Op::kModemStatus, kNotSupported);
+  line_.FailNext(TestLine::Op::kModemStatus, kNotSupported);
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
-  port->Close();
 }
 
 TEST(MapSystemErrorTest, TranslatesErrno) {
