@@ -1,19 +1,24 @@
-// The window driven by clicks against klv480-sim on a pseudo-terminal.
+// The window and its dialogs, driven by clicks; commands run against klv480-sim on a
+// pseudo-terminal.
 #include <gmock/gmock.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
+#include "gui/about_dialog.h"
 #include "gui/main_dialog.h"
 #include "gui/port_setup_dialog.h"
 #include "gui/testing/fast_clock.h"
@@ -28,270 +33,315 @@ namespace brelin::gui {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::Simulator;
 using testing::WhenModal;
+
+template <typename T = QAbstractButton>
+T* Child(QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(child, nullptr) << name;
+  return child;
+}
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Everything after the first line, which carries the time the report was made.
-QByteArray AfterFirstLine(const QByteArray& text) {
+// A report without its first line, which carries the time it was made.
+QByteArray Body(const QByteArray& text) {
   return text.mid(text.indexOf('\n') + 1);
 }
 
-class WindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(work_.isValid());
-    previousDir_ = QDir::currentPath();
-    QDir::setCurrent(work_.path());  // where the download keeps KLV480.bin
-    window_.SetMessagePresenter([this](QWidget*, const QString& text) { messages_ << text; });
-    QObject::connect(Bar(), &QProgressBar::valueChanged,
-                     [this](int value) { progress_.push_back(value); });
-    window_.show();
+// A shown window working in a fresh folder (where the download keeps KLV480.bin), recording the
+// messages it shows and every position of its bar.
+struct Window {
+  Window() {
+    QDir::setCurrent(work.path());
+    dialog.SetMessagePresenter([this](QWidget*, const QString& text) { messages << text; });
+    OnBar([this](int value) { progress.push_back(value); });
+    dialog.show();
   }
-
-  void TearDown() override {
-    QDir::setCurrent(previousDir_);
+  ~Window() {
+    QDir::setCurrent(previousDir);
     EXPECT_EQ(serial::PortListHead(), nullptr) << "a Port was left open";
   }
-
-  template <typename T = QPushButton>
-  T* Control(const char* name) {
-    T* control = window_.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(control, nullptr) << name;
-    return control;
+  // Near the left end, where a radio button's indicator is.
+  void Click(const char* name) {
+    auto* button = Child(&dialog, name);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
   }
-  QProgressBar* Bar() { return Control<QProgressBar>("progress1004"); }
-  void Click(const char* name) { QTest::mouseClick(Control(name), Qt::LeftButton); }
-  void ClickRadio(const char* name) {
-    auto* radio = Control<QRadioButton>(name);
-    QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(6, radio->height() / 2));
+  // Posted: the first wait that handles events runs it.
+  void ClickLater(const char* name) {
+    QTimer::singleShot(0, &dialog, [this, name] { Click(name); });
   }
-
-  QString OutputPath() const { return work_.filePath(QStringLiteral("report.txt")); }
-  void ChooseOutput() { Control<QLineEdit>("edit1000")->setText(OutputPath()); }
-  void UsePort(const Simulator& sim) {
-    ASSERT_FALSE(sim.path().empty());
-    window_.portIndex = serial::AddPortPath(sim.path());
+  QMetaObject::Connection OnBar(const std::function<void(int)>& slot) {
+    return QObject::connect(Child<QProgressBar>(&dialog, "progress1004"),
+                            &QProgressBar::valueChanged, &dialog, slot);
   }
-
-  // The report the analysis makes from the downloaded image with the same choices.
-  QByteArray ExpectedReport(bool metric, bool absolute, bool ascii) {
+  void SetOutput(const char* name) {
+    Child<QLineEdit>(&dialog, "edit1000")->setText(QString::fromLatin1(name));
+  }
+  void UsePort(const Simulator& sim) { dialog.portIndex = serial::AddPortPath(sim.path()); }
+  // What the analysis makes of the downloaded image with these choices.
+  QByteArray Expected(bool metric, bool absolute, bool ascii) {
     report::testing::FakeModel model;
-    model.outputFileName = work_.filePath(QStringLiteral("expected.txt")).toStdString();
+    model.outputFileName = "expected.txt";
     model.metric = metric;
     model.absolute = absolute;
     model.ascii = ascii;
     model.deviceInfo.serialNumber = Simulator::kSerialNumber;
     report::AnalyseImage(model, "KLV480.bin");
-    return ReadAll(QString::fromStdString(model.outputFileName));
+    return ReadAll(QStringLiteral("expected.txt"));
   }
 
-  QTemporaryDir work_;
-  QString previousDir_;
-  testing::FastClock clock_;
-  MainDialog window_;
-  QStringList messages_;
-  std::vector<int> progress_;
+  QTemporaryDir work;
+  QString previousDir = QDir::currentPath();
+  testing::FastClock clock;
+  MainDialog dialog;
+  QStringList messages;
+  std::vector<int> progress;
 };
 
-constexpr char kDownloadLines[] =
+const std::string kOpening =
     "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-    "Opening communication port.\r\nDownloading data from KLV480.\r\n"
-    "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
+    "Opening communication port.\r\n";
+const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
+                                "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
+const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
 
-TEST_F(WindowTest, GetDataOnATypedPortWritesTheReportWithEveryStepShown) {
-  Simulator sim;
-  ASSERT_FALSE(sim.path().empty());
-  // The pseudo-terminal is not in the discovered list: the operator types its path.
-  WhenModal<PortSetupDialog>([&](PortSetupDialog* dialog) {
-    QLineEdit* edit = dialog->findChild<QComboBox*>(QStringLiteral("combo1008"))->lineEdit();
-    edit->clear();
-    QTest::keyClicks(edit, QString::fromStdString(sim.path()));
-    QTest::keyClick(dialog, Qt::Key_Return);
-  });
-  Click("button1002");
-  ASSERT_EQ(serial::PortPath(window_.portIndex), sim.path());
-
-  ChooseOutput();
-  Click("button1003");
-
-  EXPECT_THAT(messages_, IsEmpty());
-  EXPECT_EQ(window_.StatusText(),
-            std::string(kDownloadLines) + "Creating ASCII file report.\r\nDone.");
-  EXPECT_THAT(progress_, ElementsAre(10, 30, 50, 70, 85, 100));
-  EXPECT_EQ(window_.deviceInfo.serialNumber, Simulator::kSerialNumber);
-
-  const QByteArray report = ReadAll(OutputPath());
-  EXPECT_TRUE(report.startsWith("KLV480 report created at "));
-  EXPECT_TRUE(AfterFirstLine(report).startsWith("Data downloaded from device NE480123\r\n\r\n"));
-  EXPECT_EQ(AfterFirstLine(report), AfterFirstLine(ExpectedReport(true, false, true)));
+// Bar positions as text; the erase runs the bar from 10 to 100 one step at a time.
+std::string Bar(const std::vector<int>& positions) {
+  std::string text;
+  for (int position : positions) text += std::to_string(position) + " ";
+  return text;
+}
+std::string EraseBar() {
+  std::string bar = "5 ";
+  for (int position = 10; position <= 100; ++position) bar += std::to_string(position) + " ";
+  return bar;
 }
 
-TEST_F(WindowTest, OptionButtonsChooseUnitsScaleAndFormat) {
-  Simulator sim;
-  UsePort(sim);
-  ChooseOutput();
-  ClickRadio("radio1013");  // Imperial
-  ClickRadio("radio1016");  // Absolute
-  ClickRadio("radio1023");  // CSV
-  Click("button1003");
+TEST(Window, CommandsRunFromClicksWithEveryStepShown) {
+  struct Case {
+    const char* what;
+    const char* sim;     // an option for the simulator; null: no simulator and no port chosen
+    const char* clicks;  // option buttons, then the command
+    std::function<void(Window&, int)> onBar;
+    const char* output;
+    std::string status;
+    std::string bar;
+    const char* messages;  // joined with |
+    bool report;           // the analysis's with the options clicked; else the output stays empty
+  };
+  const Case cases[] = {
+      {"Get Data", "", "button1003", nullptr, "report.txt",
+       kDownloaded + "Creating ASCII file report.\r\nDone.", "10 30 50 70 85 100 ", "", true},
+      {"imperial, absolute, CSV", "", "radio1013 radio1016 radio1023 button1003", nullptr,
+       "report.txt", kDownloaded + "Creating CSV file report.\r\nDone.", "10 30 50 70 85 100 ", "",
+       true},
+      {"no file name", "", "button1003", nullptr, "", "Checking output filename.\r\n", "",
+       "There is no output File name selected ", false},
+      {"a file that cannot be made", "", "button1003", nullptr, "missing/report.txt",
+       "Checking output filename.\r\nCreating output file.\r\n", "",
+       "missing/report.txt\nNo such file or directory", false},
+      {"silent", "--silent", "button1003", nullptr, "report.txt", kOpening, "",
+       "No response of KLV480", false},
+      {"refused", "--refuse", "button1003", nullptr, "report.txt", kOpening, "10 0 ",
+       "No download allowed !!!\n", false},
+      {"ERASE", "", "button1021", nullptr, "", kErasing + "Erasing data in the KLV480.\r\nDone.",
+       EraseBar(), "", false},
+      {"ERASE without a port", nullptr, "button1021", nullptr, "", kErasing, "5 10 ",
+       "No response of KLV480", false},
+      {"a second Get Data and an ERASE while the first waits", "", "button1003",
+       [](Window& w, int value) {
+         if (value == 10 && w.progress.size() == 1) w.ClickLater("button1003");
+         if (value == 30) w.ClickLater("button1021");
+       },
+       "report.txt",
+       kOpening + kOpening + "Downloading data from KLV480.\r\nObtaining KLV480 system info.\r\n" +
+           kErasing + "Analysing data.\r\nCreating ASCII file report.\r\nDone.",
+       "10 30 5 10 50 70 85 100 ", "No response of KLV480|No response of KLV480", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Window w;
+    std::optional<Simulator> sim;
+    if (c.sim != nullptr) sim.emplace(*c.sim ? QStringList{c.sim} : QStringList{});
+    // The operator types the pseudo-terminal's path, which is not in the list, or empties the
+    // field: no port.
+    WhenModal<PortSetupDialog>([&](PortSetupDialog* dialog) {
+      QLineEdit* edit = dialog->findChild<QComboBox*>()->lineEdit();
+      edit->clear();
+      if (sim) QTest::keyClicks(edit, QString::fromStdString(sim->path()));
+      QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    w.Click("button1002");
+    w.SetOutput(c.output);
+    if (c.onBar) w.OnBar([&](int value) { c.onBar(w, value); });
+    const QString clicks = QString::fromLatin1(c.clicks);
+    for (const QString& name : clicks.split(' ')) w.Click(name.toLatin1().constData());
 
-  EXPECT_THAT(messages_, IsEmpty());
-  EXPECT_EQ(window_.StatusText(),
-            std::string(kDownloadLines) + "Creating CSV file report.\r\nDone.");
-  const QByteArray report = ReadAll(OutputPath());
-  EXPECT_TRUE(report.startsWith("\"KLV480 report created at "));
-  const QByteArray expected = ExpectedReport(false, true, false);
-  EXPECT_EQ(AfterFirstLine(report), AfterFirstLine(expected));
-  EXPECT_NE(AfterFirstLine(expected), AfterFirstLine(ExpectedReport(true, false, false)));
-}
-
-TEST_F(WindowTest, EmptyFileNameStopsBeforeTheInstrument) {
-  Click("button1003");
-  EXPECT_EQ(window_.StatusText(), "Checking output filename.\r\n");
-  EXPECT_THAT(messages_, ElementsAre(QStringLiteral("There is no output File name selected ")));
-  EXPECT_THAT(progress_, IsEmpty());
-  EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
-}
-
-TEST_F(WindowTest, SilentInstrumentAndNoSelectedPortEndInNoResponse) {
-  Simulator sim({QStringLiteral("--silent")});
-  UsePort(sim);
-  ChooseOutput();
-  Click("button1003");
-  EXPECT_THAT(messages_, ElementsAre(QStringLiteral("No response of KLV480")));
-  EXPECT_EQ(window_.StatusText(),
-            "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-            "Opening communication port.\r\n");
-  EXPECT_THAT(progress_, IsEmpty());
-  EXPECT_TRUE(QFile::exists(OutputPath()));  // created empty before the instrument was asked
-  EXPECT_EQ(ReadAll(OutputPath()), QByteArray());
-
-  window_.portIndex = -1;  // OK with no entry selected
-  Click("button1021");
-  EXPECT_THAT(messages_, ElementsAre(QStringLiteral("No response of KLV480"),
-                                     QStringLiteral("No response of KLV480")));
-  EXPECT_THAT(progress_, ElementsAre(5, 10));  // the erase leaves the bar at 10
-}
-
-TEST_F(WindowTest, RefusedDownloadSetsTheBarBackToZero) {
-  Simulator sim({QStringLiteral("--refuse")});
-  UsePort(sim);
-  ChooseOutput();
-  Click("button1003");
-  EXPECT_THAT(messages_, ElementsAre(QStringLiteral("No download allowed !!!\n")));
-  EXPECT_THAT(progress_, ElementsAre(10, 0));
-  EXPECT_FALSE(window_.StatusText().ends_with("Done."));
-}
-
-TEST_F(WindowTest, EraseRunsTheBarUpWhileTheInstrumentErases) {
-  Simulator sim;
-  UsePort(sim);
-  Click("button1021");
-  EXPECT_THAT(messages_, IsEmpty());
-  EXPECT_EQ(window_.StatusText(),
-            "Get data from KLV480.\r\nOpening communication port.\r\nErasing data in the "
-            "KLV480.\r\nDone.");
-  std::vector<int> expected{5, 10};
-  for (int i = 0; i < 100; ++i) {
-    const int position = 10 + (9 * i) / 10;
-    if (position != expected.back()) expected.push_back(position);  // the bar reports changes
-  }
-  expected.push_back(100);
-  EXPECT_EQ(progress_, expected);
-}
-
-TEST_F(WindowTest, ClicksDuringAWaitRunNestedAndFindThePortInUse) {
-  Simulator sim;
-  UsePort(sim);
-  ChooseOutput();
-  // Posted clicks are handled by the first wait after the bar moves.
-  QObject::connect(Bar(), &QProgressBar::valueChanged, &window_, [this](int value) {
-    if (value == 10 && progress_.size() == 1) {
-      QTimer::singleShot(0, &window_, [this] { Click("button1003"); });
+    EXPECT_EQ(w.dialog.StatusText(), c.status);
+    EXPECT_EQ(Bar(w.progress), c.bar);
+    EXPECT_EQ(w.messages.join('|'), c.messages);
+    const QByteArray report = *c.output ? ReadAll(QString::fromLatin1(c.output)) : "";
+    if (c.report) {
+      const QByteArray expected =
+          w.Expected(!clicks.contains("radio1013"), clicks.contains("radio1016"),
+                     !clicks.contains("radio1023"));
+      EXPECT_TRUE(report.startsWith(expected.left(expected.indexOf(" at "))))
+          << report.left(40).toStdString();
+      EXPECT_EQ(Body(report), Body(expected));
+    } else {
+      EXPECT_EQ(report, QByteArray());
+      EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
     }
-    if (value == 30) QTimer::singleShot(0, &window_, [this] { Click("button1021"); });
-  });
-  Click("button1003");
-
-  EXPECT_THAT(messages_, ElementsAre(QStringLiteral("No response of KLV480"),
-                                     QStringLiteral("No response of KLV480")));
-  EXPECT_EQ(window_.StatusText(),
-            "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-            "Opening communication port.\r\n"
-            // the nested Get Data
-            "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-            "Opening communication port.\r\n"
-            "Downloading data from KLV480.\r\nObtaining KLV480 system info.\r\n"
-            // the nested ERASE
-            "Get data from KLV480.\r\nOpening communication port.\r\n"
-            "Analysing data.\r\nCreating ASCII file report.\r\nDone.");
-  EXPECT_THAT(progress_, ElementsAre(10, 30, 5, 10, 50, 70, 85, 100));
-  EXPECT_EQ(AfterFirstLine(ReadAll(OutputPath())),
-            AfterFirstLine(ExpectedReport(true, false, true)));
+  }
 }
 
-TEST_F(WindowTest, FileErrorsAreShownAndTheWindowStaysUsable) {
-  // The report cannot be created: nothing is sent to the instrument.
-  const QString unreachable = work_.filePath(QStringLiteral("missing/report.txt"));
-  Control<QLineEdit>("edit1000")->setText(unreachable);
-  Click("button1003");
-  ASSERT_EQ(messages_.size(), 1);
-  EXPECT_EQ(messages_[0], unreachable + QStringLiteral("\nNo such file or directory"));
-  EXPECT_TRUE(window_.StatusText().ends_with("Creating output file.\r\n"));
-  EXPECT_THAT(progress_, IsEmpty());
-
-  // The report's folder disappears while the Port is open: the analysis fails, the Port is closed
-  // (checked after every test) and the next Get Data works.
+TEST(Window, AReportThatFailsLateClosesThePortAndTheNextGetDataWorks) {
+  Window w;
   Simulator sim;
-  UsePort(sim);
-  QDir(work_.path()).mkdir(QStringLiteral("out"));
-  const QString report = work_.filePath(QStringLiteral("out/report.txt"));
-  Control<QLineEdit>("edit1000")->setText(report);
-  auto vanish = QObject::connect(Bar(), &QProgressBar::valueChanged, [this](int value) {
-    if (value == 50) QDir(work_.filePath(QStringLiteral("out"))).removeRecursively();
+  w.UsePort(sim);
+  QDir().mkdir(QStringLiteral("out"));
+  w.SetOutput("out/report.txt");
+  auto vanish = w.OnBar([](int value) {
+    if (value == 50) QDir(QStringLiteral("out")).removeRecursively();
   });
-  Click("button1003");
-  ASSERT_EQ(messages_.size(), 2);
-  EXPECT_TRUE(messages_[1].startsWith(report)) << messages_[1].toStdString();
+  w.Click("button1003");
+  ASSERT_EQ(w.messages.size(), 1);
+  EXPECT_TRUE(w.messages[0].startsWith("out/report.txt\n")) << w.messages[0].toStdString();
   EXPECT_EQ(serial::PortListHead(), nullptr);
 
   QObject::disconnect(vanish);
-  QDir(work_.path()).mkdir(QStringLiteral("out"));
-  Click("button1003");
-  EXPECT_EQ(messages_.size(), 2);
-  EXPECT_TRUE(window_.StatusText().ends_with("Done."));
-  EXPECT_EQ(AfterFirstLine(ReadAll(report)), AfterFirstLine(ExpectedReport(true, false, true)));
+  QDir().mkdir(QStringLiteral("out"));
+  w.Click("button1003");
+  EXPECT_EQ(w.messages.size(), 1);
+  EXPECT_TRUE(w.dialog.StatusText().ends_with("Done."));
+  EXPECT_EQ(Body(ReadAll("out/report.txt")), Body(w.Expected(true, false, true)));
 }
 
 void ReportOpenPortsAtExit() {
-  int open = 0;
-  for (serial::Port* port = serial::PortListHead(); port != nullptr; port = port->next) ++open;
-  std::fprintf(stderr, "open ports at exit: %d\n", open);
+  std::fprintf(stderr, "open ports at exit: %d\n", serial::PortListHead() != nullptr);
 }
 
-TEST_F(WindowTest, CloseDuringADownloadExitsWithStatusOneAfterClosingThePort) {
+TEST(Window, CloseDuringADownloadExitsWithStatusOneAfterClosingThePort) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Window w;
   Simulator sim;
-  UsePort(sim);
-  ChooseOutput();
-  auto run = [this] {
+  w.UsePort(sim);
+  w.SetOutput("report.txt");
+  auto run = [&] {
     // Registered before the first Port exists, so it runs after the Port layer's own exit routine.
     std::atexit(ReportOpenPortsAtExit);
-    QObject::connect(Bar(), &QProgressBar::valueChanged, &window_, [this](int value) {
+    w.OnBar([&](int value) {
       if (value != 30) return;
       std::fprintf(stderr, "open ports before close: %d\n", serial::PortListHead() != nullptr);
-      QTimer::singleShot(0, &window_, [this] { Click("button8"); });
+      w.ClickLater("button8");
     });
-    Click("button1003");
+    w.Click("button1003");
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
               "open ports before close: 1.*open ports at exit: 0");
+}
+
+TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {
+  Window w;
+  MainDialog& window = w.dialog;
+  auto* log = Child<QPlainTextEdit>(&window, "edit1011");
+  auto caret = [log] { return log->textCursor().position(); };
+  window.AppendStatus("Checking output filename.\r\n");
+  EXPECT_EQ(caret(), 25);
+  window.AppendStatus("Done.");
+  EXPECT_EQ(log->toPlainText().mid(caret()), QStringLiteral("e."));
+  window.AppendStatus("Get data from KLV480.\r\n");
+  EXPECT_EQ(window.StatusText(), "Checking output filename.\r\nDone.Get data from KLV480.\r\n");
+  EXPECT_EQ(caret(), log->document()->characterCount() - 2);
+  // The last line stays in view.
+  for (int i = 0; i < 50; ++i) window.AppendStatus("Analysing data.\r\n");
+  EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect().center()));
+  EXPECT_GT(log->verticalScrollBar()->value(), 0);
+}
+
+TEST(PortSetup, TakesTheChoiceOnlyAfterOkAndAddsTypedPaths) {
+  // A typed path that is not listed goes to the catalog, which refuses it.
+  const std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
+                                      {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
+  std::vector<std::string> added;
+  const PortCatalog catalog{[&] { return ports; },
+                            [&](const std::string& path) { return added.push_back(path), -1; }};
+  struct Case {
+    int start;
+    int choose;        // an entry to select, or -1
+    const char* type;  // text typed over the field, or null
+    const char* button;
+    int expected;
+  };
+  const Case cases[] = {
+      {1, -1, nullptr, "button1010", 1},           // OK keeps the shown port
+      {0, 1, nullptr, "button1009", 0},            // Cancel
+      {0, 1, nullptr, "button1010", 1},            // OK takes the chosen entry
+      {9, -1, nullptr, "button1010", -1},          // a start outside the list shows no entry
+      {0, -1, "/dev/ttyS1", "button1010", 1},      // a listed path is its entry
+      {0, -1, "/dev/nonesuch", "button1010", -1},  // the catalog refuses it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    MainDialog window;
+    window.SetPortCatalog(catalog);
+    window.portIndex = c.start;
+    WhenModal<PortSetupDialog>([&](PortSetupDialog* d) {
+      auto* field = d->findChild<QComboBox*>(QStringLiteral("combo1008"));
+      EXPECT_EQ(field->currentText().toStdString(), c.start < 2 ? ports[c.start].label : "");
+      if (c.choose >= 0) field->setCurrentIndex(c.choose);
+      if (c.type != nullptr) {
+        field->lineEdit()->clear();
+        QTest::keyClicks(field->lineEdit(), QString::fromLatin1(c.type));
+      }
+      QTest::mouseClick(Child<QPushButton>(d, c.button), Qt::LeftButton);
+    });
+    window.PortSetup();
+    EXPECT_EQ(window.portIndex, c.expected);
+  }
+  EXPECT_THAT(added, ElementsAre("/dev/nonesuch"));
+}
+
+TEST(About, OpensFromF1AndFromTheContextMenu) {
+  Window w;
+  QApplication::setActiveWindow(&w.dialog);
+  int opened = 0;
+  auto check = [&](AboutDialog* about) {
+    ++opened;
+    EXPECT_EQ(about->windowTitle(), "About Brelin");
+    EXPECT_EQ(Child<QLabel>(about, "labelVersion")->text(), "Brelin Version 1.2");
+    QTest::mouseClick(Child<QPushButton>(about, "button1"), Qt::LeftButton);
+  };
+  WhenModal<AboutDialog>(check);
+  QTest::keyClick(&w.dialog, Qt::Key_F1);
+  EXPECT_EQ(opened, 1);
+  auto* item = Child<QAction>(&w.dialog, "actionAbout");
+  EXPECT_EQ(item->text(), "&About Brelin...");
+  EXPECT_TRUE(w.dialog.actions().contains(item));
+  EXPECT_EQ(w.dialog.contextMenuPolicy(), Qt::ActionsContextMenu);
+  WhenModal<AboutDialog>(check);
+  item->trigger();
+  EXPECT_EQ(opened, 2);
+}
+
+TEST(Browse, PutsTheChosenPathInTheOutputBoxWithoutCreatingIt) {
+  Window w;
+  const QString path = w.work.filePath(QStringLiteral("report.txt"));
+  QStringList filters;
+  WhenModal<QFileDialog>([&](QFileDialog* chooser) {
+    filters = chooser->nameFilters();
+    chooser->selectFile(path);
+    static_cast<QDialog*>(chooser)->accept();  // QFileDialog hides it
+  });
+  w.dialog.Browse();
+  EXPECT_EQ(Child<QLineEdit>(&w.dialog, "edit1000")->text(), path);
+  EXPECT_THAT(filters, ElementsAre("Output File (*.txt)", "All Files (*.*)"));
+  EXPECT_FALSE(QFile::exists(path));
 }
 
 }  // namespace

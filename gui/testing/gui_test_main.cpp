@@ -1,5 +1,4 @@
-// GoogleTest entry for the window tests: one QApplication for the whole run, on the offscreen
-// platform unless the environment names another.
+// One QApplication for the whole run, offscreen unless the environment names a platform.
 #include <gmock/gmock.h>
 
 #include <QApplication>
