@@ -3,88 +3,69 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
 namespace brelin::sim {
 namespace {
 
 using ::testing::HasSubstr;
 
-class InstrumentTest : public ::testing::Test {
- protected:
-  explicit InstrumentTest(InstrumentConfig config = {}) : config_(std::move(config)) {}
-
-  Instrument& Make() {
-    if (config_.memory.empty()) config_.memory.assign(300, 0x55);
-    instrument_ =
-        std::make_unique<Instrument>(config_, [this](std::string_view l) { log_.emplace_back(l); });
-    return *instrument_;
-  }
-
-  // Sends text at time now and returns what the instrument answered.
-  std::string Say(std::string_view text, std::uint32_t now = 0) {
-    instrument_->Receive({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, now);
-    const auto out = instrument_->TakeOutput();
-    return {out.begin(), out.end()};
-  }
-
-  InstrumentConfig config_;
-  std::unique_ptr<Instrument> instrument_;
-  std::vector<std::string> log_;
-};
-
-TEST_F(InstrumentTest, EraseNeedsTheCodeAndTheUnlock) {
-  Make();
-  EXPECT_EQ(Say("ERASE 47190356\n"), "BAD\n\r");
-  EXPECT_EQ(instrument_->memory().size(), 300u);
-  Say("UNLOCK\n");
-  EXPECT_THAT(Say("ERASE 12345678\n"), HasSubstr("ERROR"));
-  EXPECT_THAT(Say("ERASE\n"), HasSubstr("ERROR"));
-  EXPECT_EQ(instrument_->memory().size(), 300u);
-  EXPECT_EQ(Say("ERASE 47190356\n"), "OK\n\r");
-  EXPECT_TRUE(instrument_->memory().empty());
-
-  // An empty memory goes out as a transfer of no blocks.
-  Say("DOWNLOAD\n");
-  EXPECT_EQ(Say("C"), "\x04");
+// Sends text at time now and returns what the instrument answered.
+std::string Say(Instrument& klv, std::string_view text, std::uint32_t now = 0) {
+  klv.Receive({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, now);
+  const auto out = klv.TakeOutput();
+  return {out.begin(), out.end()};
 }
 
-TEST_F(InstrumentTest, NoiseDoesNotBecomeACommand) {
-  Make();
-  EXPECT_THAT(Say("unlock\n"), HasSubstr("ERROR")) << "commands are case-sensitive";
+Instrument Make(std::size_t memory = 300) {
+  InstrumentConfig config;
+  config.memory.assign(memory, 0x55);
+  return Instrument(std::move(config), [](std::string_view) {});
+}
+
+TEST(InstrumentTest, EraseNeedsTheCodeAndTheUnlock) {
+  Instrument klv = Make();
+  EXPECT_EQ(Say(klv, "ERASE 47190356\n"), "BAD\n\r");
+  Say(klv, "UNLOCK\n");
+  EXPECT_THAT(Say(klv, "ERASE 12345678\n"), HasSubstr("ERROR"));
+  EXPECT_THAT(Say(klv, "ERASE\n"), HasSubstr("ERROR"));
+  EXPECT_EQ(klv.memory().size(), 300u);
+  EXPECT_EQ(Say(klv, "ERASE 47190356\n"), "OK\n\r");
+  EXPECT_TRUE(klv.memory().empty());
+  Say(klv, "DOWNLOAD\n");
+  EXPECT_EQ(Say(klv, "C"), "\x04") << "an empty memory is a transfer of no blocks";
+}
+
+TEST(InstrumentTest, NoiseDoesNotBecomeACommand) {
+  Instrument klv = Make();
+  EXPECT_THAT(Say(klv, "unlock\n"), HasSubstr("ERROR")) << "commands are case-sensitive";
   // Cancel bytes and backspaces of a receiver that gave up are dropped; a stale partial line too.
-  EXPECT_EQ(Say("\x18\x18\x08\x08UNLOCK\r\n"), "OK\n\r");
-  Say("C", 1000);
-  EXPECT_EQ(Say("LOCK\n", 1000 + Instrument::kStaleLineMs + 1), "OK\n\r");
-  Say("CLO", 3000);
-  EXPECT_THAT(Say("CK\n", 3010), HasSubstr("ERROR")) << "a fresh partial line is kept";
-  EXPECT_THAT(Say(std::string(300, 'x') + "\n", 4000), HasSubstr("ERROR"));
+  EXPECT_EQ(Say(klv, "\x18\x18\x08\x08UNLOCK\r\n"), "OK\n\r");
+  Say(klv, "C", 1000);
+  EXPECT_EQ(Say(klv, "LOCK\n", 1000 + Instrument::kStaleLineMs + 1), "OK\n\r");
+  Say(klv, "CLO", 3000);
+  EXPECT_THAT(Say(klv, "CK\n", 3010), HasSubstr("ERROR")) << "a fresh partial line is kept";
+  EXPECT_THAT(Say(klv, std::string(300, 'x') + "\n", 4000), HasSubstr("ERROR"));
 }
 
-TEST_F(InstrumentTest, ANewCommandEndsAnAbandonedTransfer) {
-  Make();
-  Say("UNLOCK\nDOWNLOAD\nC");
-  ASSERT_TRUE(instrument_->transferring());
-  // The receiver went away; the next client starts over.
-  EXPECT_EQ(Say("UNLOCK\n", 100), "OK\n\r");
-  EXPECT_FALSE(instrument_->transferring());
-  EXPECT_TRUE(instrument_->TakeDiscard());
-  EXPECT_FALSE(instrument_->TakeDiscard());
+TEST(InstrumentTest, ANewCommandEndsAnAbandonedTransfer) {
+  Instrument klv = Make();
+  Say(klv, "UNLOCK\nDOWNLOAD\nC");
+  ASSERT_TRUE(klv.transferring());
+  EXPECT_EQ(Say(klv, "UNLOCK\n", 100), "OK\n\r");
+  EXPECT_FALSE(klv.transferring());
+  EXPECT_TRUE(klv.TakeDiscard());
+  EXPECT_FALSE(klv.TakeDiscard());
 }
 
-TEST_F(InstrumentTest, RepliesFitWhatTheClientReads) {
-  Make();
-  Say("UNLOCK\n");
-  EXPECT_LT(Say("system\n").size(), 350u);
-  for (int i = 0; i < 120; ++i) {  // the counter grows past two digits
-    const std::string reply = Say("DOWNLOAD\n", static_cast<std::uint32_t>(i) * 1000);
-    ASSERT_LE(reply.size(), 15u) << reply;
+TEST(InstrumentTest, RepliesFitWhatTheClientReads) {
+  Instrument klv = Make();
+  Say(klv, "UNLOCK\n");
+  EXPECT_LT(Say(klv, "system\n").size(), 350u);
+  for (std::uint32_t i = 0; i < 120; ++i) {  // the counter grows past two digits
+    ASSERT_LE(Say(klv, "DOWNLOAD\n", i * 1000).size(), 15u);
   }
-  config_.memory.assign(9 << 20, 0xA5);  // far more memory than the instrument has
-  Make();
-  Say("UNLOCK\n");
-  EXPECT_LE(Say("DOWNLOAD\n").size(), 15u);
+  Instrument big = Make(9 << 20);  // far more memory than the instrument has
+  Say(big, "UNLOCK\n");
+  EXPECT_LE(Say(big, "DOWNLOAD\n").size(), 15u);
 }
 
 }  // namespace
