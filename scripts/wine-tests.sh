@@ -85,7 +85,7 @@ export BRELIN_UNDER_WINE=1
 mapfile -t tests < <("$wine" "$test_exe" --gtest_list_tests | tr -d '\r' |
   awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
 ((${#tests[@]} > 0)) || fail "no driver tests listed"
-failed=0
+passed=0 failed=0
 for t in "${tests[@]}"; do
   peer=("$peer_bin" --link "$link")
   [[ $t == *HangUp* ]] && peer+=(--hang-up-after 1)
@@ -93,15 +93,16 @@ for t in "${tests[@]}"; do
   if ! timeout 60 "$wine" "$test_exe" --gtest_filter="$t" >"$tmp/test.out" 2>&1; then
     cat "$tmp/test.out" >&2
     echo "wine-tests: $t failed" >&2
-    failed=1
+    failed=$((failed + 1))
   elif grep -q '^\[  SKIPPED \] [A-Za-z]' "$tmp/test.out"; then
     echo "wine-tests: $t skipped: $(tr -d '\r' <"$tmp/test.out" | grep -A1 'Skipped$' | tail -1)"
   else
     echo "wine-tests: $t passed"
+    passed=$((passed + 1))
   fi
   stop_peer
 done
-((failed == 0)) || fail "driver tests"
+((failed == 0)) || { echo "wine: $passed passed, $failed failed" >&2; fail "driver tests"; }
 
 # 2. The command line end to end against the simulator.
 work=$tmp/work
@@ -165,4 +166,4 @@ wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
-echo "wine-tests: all passed"
+echo "wine: $((passed + 5)) passed, 0 failed"  # the driver tests and the five checks above
