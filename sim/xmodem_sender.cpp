@@ -1,8 +1,9 @@
 #include "sim/xmodem_sender.h"
 
-#include <array>
 #include <string>
 #include <utility>
+
+#include "xfer/xfer.h"
 
 namespace brelin::sim {
 namespace {
@@ -33,20 +34,7 @@ XmodemSender::XmodemSender(std::vector<std::uint8_t> data, int blockSize, Sender
 }
 
 std::uint16_t XmodemSender::Crc16(const std::uint8_t* data, std::size_t n) {
-  static const auto table = [] {
-    std::array<std::uint16_t, 256> t{};
-    for (unsigned i = 0; i < 256; ++i) {
-      unsigned crc = i << 8;
-      for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-      t[i] = static_cast<std::uint16_t>(crc);
-    }
-    return t;
-  }();
-  std::uint16_t crc = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    crc = static_cast<std::uint16_t>(table[((crc >> 8) ^ data[i]) & 0xFF] ^ (crc << 8));
-  }
-  return crc;
+  return xfer::Crc16Xmodem(n, 0, data);
 }
 
 bool XmodemSender::Receive(std::uint8_t byte, std::uint32_t now) {
