@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "report/analysis.h"
 #include "report/file_error.h"
 
 namespace brelin::app {
@@ -32,7 +33,22 @@ void CheckWritable(const std::string& name) {
 
 }  // namespace
 
-bool GetDataCommand(MainModel& model, const device::DownloadOptions& options) {
+report::ReportOptions ChosenReportOptions(const MainModel& model) {
+  return {.unitSystem = model.MetricChosen() ? report::kMetric : report::kImperial,
+          .temperatureScale = model.AbsoluteChosen() ? report::kAbsolute : report::kRelative,
+          .reportFormat = model.AsciiChosen() ? report::kAscii : report::kCsv};
+}
+
+void AnalyseCommand(MainModel& model, const std::string& imagePath) {
+  // The choices are read when the analysis starts, not when the command was clicked: the
+  // operator may change them while the instrument is being read.
+  report::AnalyseImage(model, model.pointTable, imagePath,
+                       {.path = model.OutputFileName(),
+                        .options = ChosenReportOptions(model),
+                        .serialNumber = model.deviceInfo.serialNumber});
+}
+
+bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
   model.AppendStatus("Checking output filename.\r\n");
   const std::string name = model.OutputFileName();
   if (name.empty()) {
@@ -42,7 +58,13 @@ bool GetDataCommand(MainModel& model, const device::DownloadOptions& options) {
   model.AppendStatus("Creating output file.\r\n");
   CheckWritable(name);
   model.AppendStatus("Get data from KLV480.\r\n");
-  return device::DownloadMemory(model, model.portIndex, options);
+  if (!device::DownloadMemory(model, model.deviceInfo, model.portIndex, options.imagePath)) {
+    return false;
+  }
+  if (options.serialNumber) model.deviceInfo.serialNumber = *options.serialNumber;
+  AnalyseCommand(model, options.imagePath);
+  model.AppendStatus("Done.");
+  return true;
 }
 
 bool EraseCommand(MainModel& model) {

@@ -1,16 +1,35 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "app/main_model.h"
 #include "device/sequences.h"
+#include "report/value_format.h"
 
 namespace brelin::app {
 
+struct GetDataOptions {
+  std::string imagePath = device::kImageFileName;  // written by the transfer, read by the analysis
+  std::optional<std::int32_t> serialNumber;        // replaces the instrument's in the report
+};
+
+// The report choices the model shows now.
+report::ReportOptions ChosenReportOptions(const MainModel& model);
+
+// Decodes the memory image at imagePath into model.pointTable and writes the report the model's
+// choices select, for the instrument in model.deviceInfo. Throws report::FileError when the image
+// cannot be read or the report cannot be written.
+void AnalyseCommand(MainModel& model, const std::string& imagePath);
+
 // Get Data: checks that an output file is chosen and can be written (a missing one is created
-// empty; an existing report is left as it is until the new one replaces it), then runs the
-// download. Returns the download's result; false also when no file is chosen ("There is no output
-// File name selected "). Throws report::FileError when the output file cannot be written (before
-// the instrument is contacted) or the analysis fails.
-bool GetDataCommand(MainModel& model, const device::DownloadOptions& options = {});
+// empty; an existing report is left as it is until the new one replaces it), runs the download
+// and analyses the image it brought, ending with "Done.". Returns true then; false when no file is
+// chosen ("There is no output File name selected ") or the download failed (its message shown).
+// Throws report::FileError when the output file cannot be written (before the instrument is
+// contacted) or the analysis fails; the Port is closed by then.
+bool GetDataCommand(MainModel& model, const GetDataOptions& options = {});
 
 // ERASE: runs the erase sequence on the chosen port, without asking. Returns its result.
 bool EraseCommand(MainModel& model);

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/testing/recording_model.h"
 #include "device/testing/simulated_instrument.h"
 #include "report/image_generator.h"
 #include "report/testing/temp_dir.h"
@@ -28,31 +29,41 @@ class CommandsTest : public ::testing::Test {
   serial::testing::ScopedTestDriver driver_;
   serial::testing::TestLine line_{2};
   report::testing::TempDir dir_;
-  device::DownloadOptions options_;
-  device::testing::RecordingModel model_;
+  GetDataOptions options_;
+  testing::RecordingModel model_;
   sim::InstrumentConfig config_;
 };
 
-TEST_F(CommandsTest, GetDataRunsOnTheChosenPort) {
+TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
   device::testing::SimulatedInstrument klv(line_, config_);
   ASSERT_TRUE(GetDataCommand(model_, options_));
-  ASSERT_TRUE(GetDataCommand(model_, options_));
-  std::string status;
-  for (const std::string& s : model_.Only("status")) status += s;
-  EXPECT_THAT(status,
-              ::testing::StartsWith("Checking output filename.\r\nCreating output file.\r\n"
-                                    "Get data from KLV480.\r\nOpening communication port.\r\n"
-                                    "Downloading data from KLV480.\r\n"));
-  EXPECT_THAT(status, HasSubstr("Done.Checking output filename.\r\n"))
-      << "the second command continues the line of the first's \"Done.\"";
+  EXPECT_THAT(
+      model_.log.events,
+      ElementsAre("status:Checking output filename.\r\n", "status:Creating output file.\r\n",
+                  "status:Get data from KLV480.\r\n", "status:Opening communication port.\r\n",
+                  "progress:10", "status:Downloading data from KLV480.\r\n", "progress:30",
+                  "status:Obtaining KLV480 system info.\r\n", "progress:50", "progress:70",
+                  "status:Analysing data.\r\n", "progress:85",
+                  "status:Creating ASCII file report.\r\n", "progress:100", "status:Done."));
   EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("NE480123"));
+  EXPECT_EQ(model_.deviceInfo.serialNumber, 480123);
+
+  // The second command continues the line of the first's "Done."; a serial number given by the
+  // caller replaces the instrument's, and the choices are those shown when the analysis starts.
+  options_.serialNumber = 42;
+  model_.ascii = false;
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  EXPECT_EQ(model_.log.events[14], "status:Done.");
+  EXPECT_EQ(model_.log.events[15], "status:Checking output filename.\r\n");
+  EXPECT_EQ(model_.deviceInfo.serialNumber, 42);
+  EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("\"Data downloaded from device NE42\""));
 }
 
 TEST_F(CommandsTest, NoFileChosenTouchesNothing) {
   model_.outputFileName.clear();
   EXPECT_FALSE(GetDataCommand(model_, options_));
-  EXPECT_THAT(model_.events, ElementsAre("status:Checking output filename.\r\n",
-                                         "message:There is no output File name selected "));
+  EXPECT_THAT(model_.log.events, ElementsAre("status:Checking output filename.\r\n",
+                                             "message:There is no output File name selected "));
   EXPECT_EQ(line_.opens(), 0);
 }
 
@@ -62,7 +73,7 @@ TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReport) {
   device::testing::SimulatedInstrument klv(line_, config_);
   EXPECT_FALSE(GetDataCommand(model_, options_));
   EXPECT_EQ(ReadText(model_.outputFileName), "previous report\r\n");
-  EXPECT_THAT(model_.Only("message"), ElementsAre("Error in file transfer -606"));
+  EXPECT_THAT(model_.log.Only("message"), ElementsAre("Error in file transfer -606"));
 
   // A report that did not exist is created empty, as a sign that it can be written.
   model_.outputFileName = dir_.Path("new.txt");

@@ -4,25 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "device/device_info.h"
+#include "device/sequences.h"
 #include "report/point_table.h"
+#include "report/status_sink.h"
 
 namespace brelin::app {
 
-// What the instrument last reported about itself. A download overwrites only the fields it manages
-// to scan; the others keep their values.
-struct DeviceInfo {
-  std::int32_t downloadNumber = 0;
-  std::uint32_t downloadWord1 = 0;
-  std::uint32_t downloadWord2 = 0;
-  std::int32_t serialNumber = 0;
-  std::int32_t pcbNumber = 0;
-};
-
-// The main window as the analysis and the instrument sequences see it: the operator's current
-// choices, the two progress sinks, a way to tell the operator about a failure, and the data that
-// outlives a command. The desktop window and the command line each implement it; nothing here
-// depends on a toolkit.
-class MainModel {
+// The main window as the commands see it: the operator's current choices, the two progress sinks,
+// a way to tell the operator about a failure, and the data that outlives a command. It is the
+// listener of the instrument sequences and the sink of the analysis. The desktop window and the
+// command line each implement it; nothing here depends on a toolkit.
+class MainModel : public device::SequenceListener, public report::StatusSink {
  public:
   virtual ~MainModel() = default;
 
@@ -33,14 +26,14 @@ class MainModel {
   virtual bool AsciiChosen() const = 0;     // false: CSV
 
   // Appends text to the status log. Callers end lines with "\r\n"; "Done." has no line end.
-  virtual void AppendStatus(std::string_view text) = 0;
+  void AppendStatus(std::string_view text) override = 0;
   // Moves the progress bar to position 0..100.
-  virtual void SetProgress(int position) = 0;
+  void SetProgress(int position) override = 0;
   // A failure that ends a command, in the system's own words (a message box with OK).
-  virtual void ShowMessage(std::string_view text) = 0;
+  void ShowMessage(std::string_view text) override = 0;
 
   report::PointTable pointTable{};
-  DeviceInfo deviceInfo{};
+  device::DeviceInfo deviceInfo{};
   std::int32_t portIndex = 0;  // 0 = first port (COM1)
 };
 

@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "report/analysis.h"
 #include "report/image_generator.h"
-#include "report/testing/fake_model.h"
+#include "report/testing/recording_sink.h"
 
 namespace {
 
@@ -64,11 +65,11 @@ struct Run {
 };
 
 Run Analyse(const std::string& image, const std::string& report) {
-  brelin::report::testing::FakeModel model;
-  model.outputFileName = report;
+  brelin::report::testing::RecordingSink sink;
+  auto table = std::make_unique<brelin::report::PointTable>();
   const long before = g_allocations;
   const auto start = Clock::now();
-  brelin::report::AnalyseImage(model, image);
+  brelin::report::AnalyseImage(sink, *table, image, {.path = report, .options = {}, .serialNumber = 0});
   return {Milliseconds(Clock::now() - start), g_allocations - before};
 }
 

@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
+#include "app/commands.h"
 #include "app/console_model.h"
 #include "cli/command.h"
 #include "cli/report_options.h"
-#include "report/analysis.h"
 
 namespace brelin::cli {
 namespace {
@@ -19,7 +19,7 @@ struct AnalyseOptions {
 int RunAnalyse(const AnalyseOptions& options) {
   app::ConsoleModel model;
   ApplyReportOptions(options.report, model);
-  return RunCommand(model, [&] { report::AnalyseImage(model, options.image); });
+  return RunCommand(model, [&] { app::AnalyseCommand(model, options.image); });
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ int RunGetData(const GetDataOptions& options) {
   app::ConsoleModel model;
   ApplyReportOptions(options.report, model);
   model.portIndex = index;
-  device::DownloadOptions download;
+  app::GetDataOptions download;
   download.imagePath = options.image;
   if (options.report.SerialGiven()) download.serialNumber = options.report.serial;
   bool done = false;

@@ -59,7 +59,7 @@ bool ReplyAccepted(std::string_view reply) {
   return reply == kAcceptedReply;
 }
 
-void ParseSystemInfo(app::DeviceInfo& info, const std::uint8_t* reply, std::size_t length) {
+void ParseSystemInfo(DeviceInfo& info, const std::uint8_t* reply, std::size_t length) {
   const std::string_view text = ReplyText(reply, length);
   ParseNumberAfter(text, kSerialMarker, info.serialNumber);
   ParseNumberAfter(text, kPcbMarker, info.pcbNumber);
@@ -70,7 +70,7 @@ bool DownloadRefused(const std::uint8_t* reply, std::size_t length) {
          std::memcmp(reply, kRefusalReply.data(), kRefusalReply.size()) == 0;
 }
 
-void ScanDownloadReply(app::DeviceInfo& info, const std::uint8_t* reply, std::size_t length) {
+void ScanDownloadReply(DeviceInfo& info, const std::uint8_t* reply, std::size_t length) {
   const std::string_view text = ReplyText(reply, length);
   std::size_t pos = 0;
   std::int64_t value = 0;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/main_model.h"
+#include "device/device_info.h"
 #include "serial/port.h"
 
 namespace brelin::device {
@@ -39,7 +39,7 @@ bool ReplyAccepted(std::string_view reply);
 // "system". Only the `length` bytes received count, and the text ends at a NUL. Each number is
 // read from the 9 characters after its marker as scanf's "%li" would (leading white space, a sign,
 // 0x hexadecimal, leading 0 octal, else decimal); a missing marker or number keeps the field.
-void ParseSystemInfo(app::DeviceInfo& info, const std::uint8_t* reply, std::size_t length);
+void ParseSystemInfo(DeviceInfo& info, const std::uint8_t* reply, std::size_t length);
 
 // True when the DOWNLOAD reply starts with all five bytes of "BAD\n\r".
 bool DownloadRefused(const std::uint8_t* reply, std::size_t length);
@@ -47,7 +47,7 @@ bool DownloadRefused(const std::uint8_t* reply, std::size_t length);
 // Scans the DOWNLOAD reply as "%i %x %x" into downloadNumber, downloadWord1 and downloadWord2,
 // looking only at the `length` bytes received; the fields from the first that fails keep their
 // values.
-void ScanDownloadReply(app::DeviceInfo& info, const std::uint8_t* reply, std::size_t length);
+void ScanDownloadReply(DeviceInfo& info, const std::uint8_t* reply, std::size_t length);
 
 // Reads one integer the way scanf does, from text at pos: leading white space, an optional sign,
 // then digits of `base` (16 takes an optional 0x prefix; 0 takes the base from the prefix: 0x

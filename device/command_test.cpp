@@ -79,13 +79,13 @@ TEST(ParseSystemInfoTest, NumbersAfterTheMarkers) {
       {std::string("PCB: 1\0KLV480 - 5", 17), -1, 1},  // the text ends at a NUL
   };
   for (const Case& c : cases) {
-    app::DeviceInfo info;
+    DeviceInfo info;
     info.serialNumber = info.pcbNumber = -1;
     ParseSystemInfo(info, Bytes(c.reply), c.reply.size());
     EXPECT_EQ(info.serialNumber, c.serial) << c.reply;
     EXPECT_EQ(info.pcbNumber, c.pcb) << c.reply;
   }
-  app::DeviceInfo info;  // only the bytes received count, though the buffer holds more
+  DeviceInfo info;  // only the bytes received count, though the buffer holds more
   ParseSystemInfo(info, Bytes("KLV480 - 12345PCB: 6"), 11);
   EXPECT_EQ(info.serialNumber, 12);
   EXPECT_EQ(info.pcbNumber, 0);
@@ -100,7 +100,7 @@ TEST(DownloadReplyTest, RefusalAndScan) {
   EXPECT_FALSE(DownloadRefused(Bytes("BAD\r\n"), 5));
   EXPECT_FALSE(DownloadRefused(nullptr, 0));
 
-  app::DeviceInfo info;
+  DeviceInfo info;
   const auto scan = [&](std::string_view text, std::size_t length, std::int32_t number,
                         std::uint32_t word1, std::uint32_t word2) {
     ScanDownloadReply(info, Bytes(text), length);

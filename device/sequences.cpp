@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "device/command.h"
-#include "report/analysis.h"
 #include "serial/clock.h"
 #include "serial/port.h"
 #include "serial/timed_io.h"
@@ -25,7 +24,25 @@ constexpr unsigned kEraseReplySize = 15;
 constexpr int kBlockReplyTimeoutMs = 1000;
 constexpr int kSystemReplyTimeoutMs = 500;
 
-// The sequence's own Port, closed however the sequence ends (an analysis error included).
+// Fixed pauses that give the instrument time to act on what it was just sent.
+constexpr int kAfterUnlockMs = 500;
+constexpr int kAfterRefusalMs = 50;
+constexpr int kAfterTransferMs = 1000;
+constexpr int kAfterLockMs = 150;
+
+// Progress bar positions. The download stops at kLockedProgress; the analysis goes on from there.
+constexpr int kRefusedProgress = 0;
+constexpr int kOpeningProgress = 5;   // erase only
+constexpr int kStartedProgress = 10;  // the instrument is being talked to
+constexpr int kTransferredProgress = 30;
+constexpr int kLockedProgress = 50;
+constexpr int kErasedProgress = 100;
+
+// The erase takes the instrument about ten seconds: the bar moves from 10 to 99 meanwhile.
+constexpr int kEraseSteps = 100;
+constexpr int kEraseStepMs = 100;
+
+// The sequence's own Port, closed however the sequence ends.
 class OpenedPort {
  public:
   explicit OpenedPort(int portIndex)
@@ -60,83 +77,79 @@ bool Unlock(serial::Port& port) {
 
 }  // namespace
 
-bool DownloadMemory(app::MainModel& model, int portIndex, const DownloadOptions& options) {
+bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
+                    const std::string& imagePath) {
   std::vector<std::uint8_t> buffer(kWorkBufferSize);
-  model.AppendStatus("Opening communication port.\r\n");
+  listener.AppendStatus("Opening communication port.\r\n");
   OpenedPort port(portIndex);
   ClearLine(*port);
   if (!Unlock(*port)) {
-    model.ShowMessage(kNoResponse);
+    listener.ShowMessage(kNoResponse);
     return false;
   }
-  model.SetProgress(10);
-  serial::Pause(500);
+  listener.SetProgress(kStartedProgress);
+  serial::Pause(kAfterUnlockMs);
 
   serial::WriteString(*port, kDownloadCommand, kCommandTerminator);
   std::size_t received = ReadReply(*port, buffer, kDownloadReplySize, kBlockReplyTimeoutMs);
   if (DownloadRefused(buffer.data(), received)) {
-    model.ShowMessage(kDownloadRefused);
+    listener.ShowMessage(kDownloadRefused);
     SendCommand(*port, kLockCommand, kCommandTerminator);
-    model.SetProgress(0);
-    serial::Pause(50);
+    listener.SetProgress(kRefusedProgress);
+    serial::Pause(kAfterRefusalMs);
     return false;
   }
-  model.AppendStatus("Downloading data from KLV480.\r\n");
-  ScanDownloadReply(model.deviceInfo, buffer.data(), received);
+  listener.AppendStatus("Downloading data from KLV480.\r\n");
+  ScanDownloadReply(info, buffer.data(), received);
 
   const std::int32_t noOptions[] = {xfer::kOptEnd};
-  const int result = xfer::XferReceive(*port, options.imagePath.c_str(), {}, {}, noOptions);
+  const int result = xfer::XferReceive(*port, imagePath.c_str(), {}, {}, noOptions);
   if (result < 0) {
     char message[64];
     std::snprintf(message, sizeof message, kTransferFailed, result);
-    model.ShowMessage(message);
+    listener.ShowMessage(message);
     return false;
   }
 
   SendCommand(*port, kEmptyCommand, kCommandTerminator);
-  model.SetProgress(30);
-  serial::Pause(1000);
+  listener.SetProgress(kTransferredProgress);
+  serial::Pause(kAfterTransferMs);
   ClearLine(*port);
-  model.AppendStatus("Obtaining KLV480 system info.\r\n");
+  listener.AppendStatus("Obtaining KLV480 system info.\r\n");
   serial::WriteString(*port, kSystemCommand, kCommandTerminator);
   received = ReadReply(*port, buffer, kSystemReplySize, kSystemReplyTimeoutMs);
-  ParseSystemInfo(model.deviceInfo, buffer.data(), received);
+  ParseSystemInfo(info, buffer.data(), received);
   ClearLine(*port);
   SendCommand(*port, kLockCommand, kCommandTerminator);
-  model.SetProgress(50);
-  serial::Pause(150);
-
-  if (options.serialNumber) model.deviceInfo.serialNumber = *options.serialNumber;
-  report::AnalyseImage(model, options.imagePath);
-  model.AppendStatus(kDone);
+  listener.SetProgress(kLockedProgress);
+  serial::Pause(kAfterLockMs);
   return true;
 }
 
-bool EraseMemory(app::MainModel& model, int portIndex) {
+bool EraseMemory(SequenceListener& listener, int portIndex) {
   std::vector<std::uint8_t> buffer(kWorkBufferSize);
-  model.AppendStatus("Opening communication port.\r\n");
-  model.SetProgress(5);
+  listener.AppendStatus("Opening communication port.\r\n");
+  listener.SetProgress(kOpeningProgress);
   OpenedPort port(portIndex);
   ClearLine(*port);
-  model.SetProgress(10);
+  listener.SetProgress(kStartedProgress);
   if (!Unlock(*port)) {
-    model.ShowMessage(kNoResponse);
+    listener.ShowMessage(kNoResponse);
     return false;
   }
-  model.AppendStatus("Erasing data in the KLV480.\r\n");
+  listener.AppendStatus("Erasing data in the KLV480.\r\n");
   serial::WriteString(*port, kEraseCommand, kCommandTerminator);
   ReadReply(*port, buffer, kEraseReplySize, kBlockReplyTimeoutMs);  // not examined
 
-  // The instrument takes about ten seconds to erase; show it going.
-  for (int i = 0; i < 100; ++i) {
-    serial::Pause(100);
-    model.SetProgress(10 + (9 * i) / 10);
+  for (int i = 0; i < kEraseSteps; ++i) {
+    serial::Pause(kEraseStepMs);
+    listener.SetProgress(kStartedProgress + (9 * i) / 10);  // 10 to 99, some twice
   }
   ClearLine(*port);
   SendCommand(*port, kLockCommand, kCommandTerminator);
-  model.SetProgress(100);
-  serial::Pause(150);
-  model.AppendStatus(kDone);
+  listener.SetProgress(kErasedProgress);
+  serial::Pause(kAfterLockMs);
+  listener.AppendStatus(kDone);
   return true;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
-#include "app/main_model.h"
+#include "device/device_info.h"
 
 namespace brelin::device {
 
@@ -17,20 +17,30 @@ inline constexpr int kDataBits = 8;
 inline constexpr int kStopBits = 1;
 inline constexpr std::size_t kWorkBufferSize = 500;
 
-struct DownloadOptions {
-  std::string imagePath = kImageFileName;    // written by the transfer, read by the analysis
-  std::optional<std::int32_t> serialNumber;  // replaces the instrument's in the report
+// What a sequence tells the operator: status lines, the progress bar, and the failure that ends it.
+class SequenceListener {
+ public:
+  // Appends text to the status log. Lines end with "\r\n"; the closing "Done." has none.
+  virtual void AppendStatus(std::string_view text) = 0;
+  // Moves the progress bar to position 0..100.
+  virtual void SetProgress(int position) = 0;
+  // The failure that ends the sequence, in the system's own words.
+  virtual void ShowMessage(std::string_view text) = 0;
+
+ protected:
+  ~SequenceListener() = default;
 };
 
-// Fetches the instrument's memory into options.imagePath, reads its serial and PCB numbers,
-// locks it and writes the report through the analysis. Status lines, progress and failures go to
-// the model. Returns true when the sequence ran to "Done."; false after it showed "No response of
-// KLV480", "No download allowed !!!\n" or "Error in file transfer <code>". A report::FileError of
-// the analysis propagates; the Port is closed on every path.
-bool DownloadMemory(app::MainModel& model, int portIndex, const DownloadOptions& options = {});
+// Fetches the instrument's memory into the file at imagePath, reads its serial and PCB numbers
+// into `info` and locks it again. Status lines, progress and failures go to the listener. Returns
+// true when the instrument is locked again after a complete transfer (the caller then analyses
+// the image and ends with "Done."); false after it showed "No response of KLV480", "No download
+// allowed !!!\n" or "Error in file transfer <code>". The Port is closed on every path.
+bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
+                    const std::string& imagePath = kImageFileName);
 
 // Unlocks the instrument, sends the erase command, shows the erase running for ten seconds and
 // locks it again. Returns true when it ran to "Done."; false after "No response of KLV480".
-bool EraseMemory(app::MainModel& model, int portIndex);
+bool EraseMemory(SequenceListener& listener, int portIndex);
 
 }  // namespace brelin::device

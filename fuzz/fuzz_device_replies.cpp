@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto reply = std::make_unique<std::uint8_t[]>(size);
   if (size > 0) std::memcpy(reply.get(), data, size);
 
-  app::DeviceInfo info;
+  device::DeviceInfo info;
   device::ParseSystemInfo(info, reply.get(), size);
   device::ScanDownloadReply(info, reply.get(), size);
   device::DownloadRefused(reply.get(), size);

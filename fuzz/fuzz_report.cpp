@@ -10,7 +10,7 @@
 
 #include "report/analysis.h"
 #include "report/report_writer.h"
-#include "report/testing/fake_model.h"
+#include "report/testing/recording_sink.h"
 
 namespace {
 
@@ -53,19 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
 
-  brelin::report::testing::FakeModel model;
-  model.outputFileName = scratch.report;
-  model.metric = data[0] & 1;
-  model.absolute = data[0] & 2;
-  model.ascii = data[0] & 4;
-  model.deviceInfo.serialNumber = static_cast<std::int8_t>(data[0]);
-  brelin::report::AnalyseImage(model, scratch.image);
-  if (model.progress.back() != 100) std::abort();
+  using namespace brelin::report;
+  testing::RecordingSink sink;
+  PointTable table{};
+  const ReportRequest request{.path = scratch.report,
+                              .options = {.unitSystem = data[0] & 1 ? kMetric : kImperial,
+                                          .temperatureScale = data[0] & 2 ? kAbsolute : kRelative,
+                                          .reportFormat = data[0] & 4 ? kAscii : kCsv},
+                              .serialNumber = static_cast<std::int8_t>(data[0])};
+  AnalyseImage(sink, table, scratch.image, request);
+  if (sink.progress.back() != 100) std::abort();
   // The other layout over the same table.
-  if (model.ascii) {
-    brelin::report::WriteCsvReport(model, 0);
+  if (request.options.reportFormat == kAscii) {
+    WriteCsvReport(sink, table, request.serialNumber, request.path, 0);
   } else {
-    brelin::report::WriteAsciiReport(model, 0);
+    WriteAsciiReport(sink, table, request.serialNumber, request.path, 0);
   }
   return 0;
 }

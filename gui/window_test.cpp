@@ -22,7 +22,7 @@
 #include "gui/testing/modal.h"
 #include "gui/testing/simulator.h"
 #include "report/analysis.h"
-#include "report/testing/fake_model.h"
+#include "report/testing/recording_sink.h"
 #include "serial/discovery.h"
 #include "serial/port.h"
 
@@ -77,11 +77,14 @@ struct Window {
   }
   // What the analysis makes of the downloaded image with these choices.
   QByteArray Expected(bool metric, bool absolute, bool ascii) {
-    report::testing::FakeModel model;
-    model.outputFileName = "expected.txt";
-    model.metric = metric, model.absolute = absolute, model.ascii = ascii;
-    model.deviceInfo.serialNumber = Simulator::kSerialNumber;
-    report::AnalyseImage(model, "KLV480.bin");
+    report::testing::RecordingSink sink;
+    report::PointTable table{};
+    const report::ReportOptions options{
+        .unitSystem = metric ? report::kMetric : report::kImperial,
+        .temperatureScale = absolute ? report::kAbsolute : report::kRelative,
+        .reportFormat = ascii ? report::kAscii : report::kCsv};
+    report::AnalyseImage(sink, table, "KLV480.bin",
+                         {"expected.txt", options, Simulator::kSerialNumber});
     return ReadAll(QStringLiteral("expected.txt"));
   }
 

@@ -73,15 +73,15 @@ void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
   slots[oldest] = {t, static_cast<std::uint16_t>(record[6] << 8 | record[7]), record[3]};
 }
 
-void ImageDecoder::Finish(app::MainModel& model) const {
+void ImageDecoder::Finish(PointTable& table, const ReportOptions& options) const {
   for (int p = 0; p < kPointCount; ++p) {
     for (int k = 0; k < kSlotsPerPoint; ++k) {
       const Slot& decoded = points_[p].slots[k];
-      PointSlot& slot = model.pointTable[p][k];
+      PointSlot& slot = table[p][k];
       slot.timestamp = decoded.timestamp;
       if (decoded.timestamp == 0) continue;
       slot.sensorType = decoded.sensorType;
-      const ValueText text = FormatValue(model, decoded.sensorType, decoded.raw);
+      const ValueText text = FormatValue(options, decoded.sensorType, decoded.raw);
       const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
       std::memcpy(slot.valueText, view.data(), view.size());
       slot.valueText[view.size()] = '\0';
@@ -89,11 +89,10 @@ void ImageDecoder::Finish(app::MainModel& model) const {
   }
 }
 
-void AnalyseImage(app::MainModel& model, const std::string& imagePath) {
-  // The layout is the operator's choice even when no record refreshes the options.
-  ReadReportOptions(model);
-  model.SetProgress(70);
-  model.AppendStatus("Analysing data.\r\n");
+void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
+                  const ReportRequest& request) {
+  sink.SetProgress(70);
+  sink.AppendStatus("Analysing data.\r\n");
 
   // Decoder state for 1000 points: too big for the stack of every caller.
   const auto decoder = std::make_unique<ImageDecoder>();
@@ -112,17 +111,17 @@ void AnalyseImage(app::MainModel& model, const std::string& imagePath) {
     }
     decoder->DecodeRecord(buffer, held);
   }
-  decoder->Finish(model);
-  model.SetProgress(85);
+  decoder->Finish(table, request.options);
+  sink.SetProgress(85);
 
-  if (CurrentReportOptions().reportFormat == kAscii) {
-    model.AppendStatus("Creating ASCII file report.\r\n");
-    WriteAsciiReport(model);
+  if (request.options.reportFormat == kAscii) {
+    sink.AppendStatus("Creating ASCII file report.\r\n");
+    WriteAsciiReport(sink, table, request.serialNumber, request.path);
   } else {
-    model.AppendStatus("Creating CSV file report.\r\n");
-    WriteCsvReport(model);
+    sink.AppendStatus("Creating CSV file report.\r\n");
+    WriteCsvReport(sink, table, request.serialNumber, request.path);
   }
-  model.SetProgress(100);
+  sink.SetProgress(100);
 }
 
 }  // namespace brelin::report

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/main_model.h"
 #include "report/point_table.h"
+#include "report/status_sink.h"
+#include "report/value_format.h"
 
 namespace brelin::report {
 
@@ -14,8 +15,7 @@ inline constexpr std::size_t kRecordSize = 12;
 
 // Decodes the records of a memory image into the slots of 1000 points. The slots are kept compact
 // (timestamp, raw value, sensor type) while records stream through, and are written into a point
-// table with their value texts once the last record is in; the options cannot change in between,
-// so the texts are those each record would have got.
+// table with their value texts once the last record is in.
 class ImageDecoder {
  public:
   // Decodes one record of `count` bytes. Measurement records (byte 0 bits 7-6 = 10) are stored;
@@ -27,9 +27,9 @@ class ImageDecoder {
   // older than everything stored for a full point, and points 1000 to 1023, are dropped.
   void StoreMeasurement(const std::uint8_t* record);
 
-  // Replaces model.pointTable's timestamps and sensor types with the decoded ones and gives every
-  // non-empty slot its value text (refreshing the report options).
-  void Finish(app::MainModel& model) const;
+  // Replaces the table's timestamps and sensor types with the decoded ones and gives every
+  // non-empty slot its value text in the units the options select.
+  void Finish(PointTable& table, const ReportOptions& options) const;
 
  private:
   struct Slot {
@@ -37,17 +37,24 @@ class ImageDecoder {
     std::uint16_t raw;
     std::uint8_t sensorType;
   };
-  // One cache line per point.
+  // Half a cache line per point: a point's four slots never straddle two lines.
   struct alignas(32) Point {
     std::array<Slot, kSlotsPerPoint> slots;
   };
   std::array<Point, kPointCount> points_{};
 };
 
-// Decodes the image file at `imagePath` into model.pointTable and writes the report the model's
-// format choice selects. Progress 70, 85, 100 and its status lines go to the model. Throws
-// FileError when the image cannot be opened or read, or the report cannot be written; the
-// previous report then stays as it was.
-void AnalyseImage(app::MainModel& model, const std::string& imagePath);
+// The report to write and whom it is for.
+struct ReportRequest {
+  std::string path;               // the report file; empty: none chosen
+  ReportOptions options;          // units, temperature scale and layout
+  std::int32_t serialNumber = 0;  // the instrument named in the header
+};
+
+// Decodes the image file at `imagePath` into `table` and writes the report `request` describes.
+// Progress 70, 85, 100 and its status lines go to `sink`. Throws FileError when the image cannot
+// be opened or read, or the report cannot be written; the previous report then stays as it was.
+void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
+                  const ReportRequest& request);
 
 }  // namespace brelin::report

@@ -8,14 +8,13 @@
 
 #include "report/file_error.h"
 #include "report/image_generator.h"
-#include "report/testing/fake_model.h"
+#include "report/testing/recording_sink.h"
 #include "report/testing/records.h"
 #include "report/testing/temp_dir.h"
 
 namespace brelin::report {
 namespace {
 
-using testing::FakeModel;
 using testing::Measurement;
 using testing::ReadText;
 using testing::WriteBytes;
@@ -28,14 +27,15 @@ class ImageDecoderTest : public ::testing::Test {
     decoder.DecodeRecord(record.data(), record.size());
   }
   Stamps Timestamps(int point) {
-    decoder.Finish(model);
+    decoder.Finish(table, options);
     Stamps out;
-    for (const PointSlot& slot : model.pointTable[point]) out.push_back(slot.timestamp);
+    for (const PointSlot& slot : table[point]) out.push_back(slot.timestamp);
     return out;
   }
-  std::string Text(int point, int slot) { return model.pointTable[point][slot].valueText; }
+  std::string Text(int point, int slot) { return table[point][slot].valueText; }
 
-  FakeModel model;
+  PointTable table{};
+  ReportOptions options;
   ImageDecoder decoder;
 };
 
@@ -47,7 +47,7 @@ TEST_F(ImageDecoderTest, SlotRules) {
   EXPECT_EQ(Text(7, 1), "  23.4\t\260C");
   Store(7, 200, 20, 0x0258);  // equal to the oldest: replaces it completely
   EXPECT_EQ(Timestamps(7), (Stamps{500, 200, 300, 400}));
-  EXPECT_EQ(model.pointTable[7][1].sensorType, 20);
+  EXPECT_EQ(table[7][1].sensorType, 20);
   EXPECT_EQ(Text(7, 1), " 60.0\tdBA");
 
   for (std::int32_t t : {300, 100, 100, 200, 400}) Store(3, t);  // lowest index among equals
@@ -73,7 +73,7 @@ TEST_F(ImageDecoderTest, OnlyWholeMeasurementRecordsOfPointsBelow1000) {
   for (std::size_t count : {1u, 11u}) decoder.DecodeRecord(fragment.data(), count);
   for (int point : {0, 992, 101}) EXPECT_EQ(Timestamps(point), (Stamps{1000, 0, 0, 0})) << point;
   int stored = 0;
-  for (const auto& slots : model.pointTable) {
+  for (const auto& slots : table) {
     for (const PointSlot& slot : slots) stored += slot.timestamp != 0;
   }
   EXPECT_EQ(stored, 3);
@@ -82,41 +82,43 @@ TEST_F(ImageDecoderTest, OnlyWholeMeasurementRecordsOfPointsBelow1000) {
 TEST_F(ImageDecoderTest, FinishReplacesTheWholeTableAndStoresTheLongestTextWhole) {
   Store(9, 1234);
   Store(9, 1235, 20, 0x0258);
-  decoder.Finish(model);
+  decoder.Finish(table, options);
   ImageDecoder next;
   next.StoreMeasurement(Measurement(9, 17, 0x0FFF, 999).data());
-  model.metric = false;
-  next.Finish(model);
-  EXPECT_EQ(model.pointTable[9][0].timestamp, 999);
-  EXPECT_EQ(model.pointTable[9][1].timestamp, 0);
+  next.Finish(table, {.unitSystem = kImperial});
+  EXPECT_EQ(table[9][0].timestamp, 999);
+  EXPECT_EQ(table[9][1].timestamp, 0);
   EXPECT_EQ(Text(9, 0), "-72.29\tmSCFM");
 }
 
 class AnalyseImageTest : public ::testing::Test {
  protected:
-  void SetUp() override { model.outputFileName = dir.Path("report.txt"); }
+  void SetUp() override { request.path = dir.Path("report.txt"); }
 
+  void Analyse(const std::string& path) { AnalyseImage(sink, table, path, request); }
   // The report without its first line, which holds the creation time.
   std::string ReportBody() {
-    const std::string text = ReadText(model.outputFileName);
+    const std::string text = ReadText(request.path);
     return text.substr(text.find("\r\n") + 2);
   }
 
   testing::TempDir dir;
-  FakeModel model;
+  testing::RecordingSink sink;
+  PointTable table{};
+  ReportRequest request;
   std::string image = dir.Path("image.bin");
 };
 
 TEST_F(AnalyseImageTest, LayoutIsTheChosenOneWithoutAnyMeasurement) {
   WriteBytes(image, {});
   for (const bool ascii : {false, true}) {
-    model.ascii = ascii;
-    model.status.clear();
-    model.progress.clear();
-    AnalyseImage(model, image);
-    EXPECT_EQ(model.progress, (std::vector<int>{70, 85, 100}));
-    EXPECT_EQ(model.status, ascii ? "Analysing data.\r\nCreating ASCII file report.\r\n"
-                                  : "Analysing data.\r\nCreating CSV file report.\r\n");
+    request.options.reportFormat = ascii ? kAscii : kCsv;
+    sink.status.clear();
+    sink.progress.clear();
+    Analyse(image);
+    EXPECT_EQ(sink.progress, (std::vector<int>{70, 85, 100}));
+    EXPECT_EQ(sink.status, ascii ? "Analysing data.\r\nCreating ASCII file report.\r\n"
+                                 : "Analysing data.\r\nCreating CSV file report.\r\n");
     EXPECT_EQ(ReportBody(), ascii
                                 ? "Data downloaded from device NE0\r\n\r\n"
                                   "Point\tNr\tValue\tType\tTimestamp\r\n"
@@ -124,10 +126,10 @@ TEST_F(AnalyseImageTest, LayoutIsTheChosenOneWithoutAnyMeasurement) {
                                   "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n");
   }
   // Without a file name the analysis shows the message and still finishes.
-  model.outputFileName.clear();
-  AnalyseImage(model, image);
-  EXPECT_EQ(model.messages, (std::vector<std::string>{"There is no output File name selected "}));
-  EXPECT_EQ(model.progress.back(), 100);
+  request.path.clear();
+  Analyse(image);
+  EXPECT_EQ(sink.messages, (std::vector<std::string>{"There is no output File name selected "}));
+  EXPECT_EQ(sink.progress.back(), 100);
   EXPECT_EQ(dir.Count(), 2u);
 }
 
@@ -137,9 +139,9 @@ TEST_F(AnalyseImageTest, TrailingFragmentIsNotDecoded) {
   const auto second = Measurement(8, 19, 0x00EA, 0);
   bytes.insert(bytes.end(), second.begin(), second.begin() + 8);
   WriteBytes(image, bytes);
-  AnalyseImage(model, image);
-  EXPECT_EQ(model.pointTable[7][0].timestamp, 1078136100);
-  EXPECT_EQ(model.pointTable[8][0].timestamp, 0);
+  Analyse(image);
+  EXPECT_EQ(table[7][0].timestamp, 1078136100);
+  EXPECT_EQ(table[8][0].timestamp, 0);
 
   // Any size gives the report of its whole records alone.
   const std::vector<std::uint8_t> generated = GenerateImage(87382, 3);  // 1 MiB + 8 bytes
@@ -148,8 +150,8 @@ TEST_F(AnalyseImageTest, TrailingFragmentIsNotDecoded) {
     for (const int whole : {0, 1}) {
       const std::size_t length = whole ? size - size % 12 : size;
       WriteBytes(image, std::vector<std::uint8_t>(generated.begin(), generated.begin() + length));
-      ASSERT_NO_THROW(AnalyseImage(model, image)) << size;
-      EXPECT_EQ(model.progress.back(), 100);
+      ASSERT_NO_THROW(Analyse(image)) << size;
+      EXPECT_EQ(sink.progress.back(), 100);
       reports[whole] = ReportBody();
     }
     EXPECT_EQ(reports[0], reports[1]) << size;
@@ -157,19 +159,19 @@ TEST_F(AnalyseImageTest, TrailingFragmentIsNotDecoded) {
 }
 
 TEST_F(AnalyseImageTest, UnreadableImageLeavesTheReportAlone) {
-  testing::WriteText(model.outputFileName, "previous report");
+  testing::WriteText(request.path, "previous report");
   const std::string missing = dir.Path("missing.bin");
   for (const std::string& path : {missing, dir.path().string()}) {
     try {
-      AnalyseImage(model, path);
+      Analyse(path);
       ADD_FAILURE() << "no FileError";
     } catch (const FileError& e) {
       EXPECT_EQ(e.path(), path);
       EXPECT_EQ(e.reason(), path == missing ? "No such file or directory" : "Is a directory");
     }
   }
-  EXPECT_EQ(ReadText(model.outputFileName), "previous report");
-  EXPECT_EQ(model.progress, (std::vector<int>{70, 70}));
+  EXPECT_EQ(ReadText(request.path), "previous report");
+  EXPECT_EQ(sink.progress, (std::vector<int>{70, 70}));
 }
 
 }  // namespace

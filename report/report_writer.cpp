@@ -74,14 +74,13 @@ std::string FormatReport(Layout layout, PointTable& table, std::int32_t serialNu
   return out;
 }
 
-void WriteReport(Layout layout, app::MainModel& model, std::time_t createdAt) {
-  const std::string path = model.OutputFileName();
+void WriteReport(Layout layout, StatusSink& sink, PointTable& table, std::int32_t serialNumber,
+                 const std::string& path, std::time_t createdAt) {
   if (path.empty()) {
-    model.ShowMessage(kNoFileName);
+    sink.ShowMessage(kNoFileName);
     return;
   }
-  ReplaceFileContent(
-      path, FormatReport(layout, model.pointTable, model.deviceInfo.serialNumber, createdAt));
+  ReplaceFileContent(path, FormatReport(layout, table, serialNumber, createdAt));
 }
 
 }  // namespace
@@ -138,12 +137,14 @@ std::string FormatCsvReport(PointTable& table, std::int32_t serialNumber, std::t
   return FormatReport(Layout::kCsv, table, serialNumber, createdAt);
 }
 
-void WriteAsciiReport(app::MainModel& model, std::time_t createdAt) {
-  WriteReport(Layout::kAscii, model, createdAt);
+void WriteAsciiReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
+                      const std::string& path, std::time_t createdAt) {
+  WriteReport(Layout::kAscii, sink, table, serialNumber, path, createdAt);
 }
 
-void WriteCsvReport(app::MainModel& model, std::time_t createdAt) {
-  WriteReport(Layout::kCsv, model, createdAt);
+void WriteCsvReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
+                    const std::string& path, std::time_t createdAt) {
+  WriteReport(Layout::kCsv, sink, table, serialNumber, path, createdAt);
 }
 
 }  // namespace brelin::report

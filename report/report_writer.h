@@ -4,8 +4,8 @@
 #include <ctime>
 #include <string>
 
-#include "app/main_model.h"
 #include "report/point_table.h"
+#include "report/status_sink.h"
 
 namespace brelin::report {
 
@@ -24,11 +24,12 @@ void OrderSlots(PointTable& table, int point);
 std::string FormatAsciiReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt);
 std::string FormatCsvReport(PointTable& table, std::int32_t serialNumber, std::time_t createdAt);
 
-// Write the model's point table as a report to the model's output file, replacing it only when
-// the new report is complete. With an empty file name they show "There is no output File name
-// selected " and return without touching any file. Throw FileError when the file cannot be
-// written.
-void WriteAsciiReport(app::MainModel& model, std::time_t createdAt = std::time(nullptr));
-void WriteCsvReport(app::MainModel& model, std::time_t createdAt = std::time(nullptr));
+// Write `table` as a report to the file at `path`, replacing it only when the new report is
+// complete. With an empty path they show "There is no output File name selected " through the sink
+// and return without touching any file. Throw FileError when the file cannot be written.
+void WriteAsciiReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
+                      const std::string& path, std::time_t createdAt = std::time(nullptr));
+void WriteCsvReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
+                    const std::string& path, std::time_t createdAt = std::time(nullptr));
 
 }  // namespace brelin::report

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "report/file_error.h"
-#include "report/testing/fake_model.h"
+#include "report/testing/recording_sink.h"
 #include "report/testing/temp_dir.h"
 
 namespace brelin::report {
@@ -88,54 +88,52 @@ TEST(ReportTest, AsciiAndCsvAreByteExact) {
 
 class WriteReportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    model.outputFileName = dir.Path("report.txt");
-    model.pointTable[1][0] = {0, " 60.0\tdBA", 100};
-  }
+  void SetUp() override { table[1][0] = {0, " 60.0\tdBA", 100}; }
+
+  void Write(auto write, const std::string& path) { write(sink, table, 0, path, kMar1); }
 
   testing::TempDir dir;
-  testing::FakeModel model;
+  testing::RecordingSink sink;
+  PointTable table{};
+  std::string path = dir.Path("report.txt");
 };
 
 TEST_F(WriteReportTest, ReplacesTheWholeFileAtOnceKeepingItsPermissions) {
-  WriteText(model.outputFileName, std::string(5000, 'x'));
-  ::chmod(model.outputFileName.c_str(), 0600);
-  const int old = ::open(model.outputFileName.c_str(), O_RDONLY);
+  WriteText(path, std::string(5000, 'x'));
+  ::chmod(path.c_str(), 0600);
+  const int old = ::open(path.c_str(), O_RDONLY);
   ASSERT_GE(old, 0);
-  WriteCsvReport(model, kMar1);
-  EXPECT_TRUE(ReadText(model.outputFileName)
-                  .ends_with("\r\n\"1\",\"0\",\" 60.0\",\"dBA\",\"Internal Sensor    \","
-                             "\"Thu Jan 01, 1970 00:01\"\r\n"));
+  Write(WriteCsvReport, path);
+  EXPECT_TRUE(
+      ReadText(path).ends_with("\r\n\"1\",\"0\",\" 60.0\",\"dBA\",\"Internal Sensor    \","
+                               "\"Thu Jan 01, 1970 00:01\"\r\n"));
   // The old file was never written to: whoever still has it open reads it whole.
   char buffer[6000];
   EXPECT_EQ(::read(old, buffer, sizeof buffer), 5000);
   ::close(old);
   EXPECT_EQ(dir.Count(), 1u);
   struct stat st {};
-  ASSERT_EQ(::stat(model.outputFileName.c_str(), &st), 0);
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // A new file gets 0666 less the umask.
   const mode_t mask = ::umask(022);
-  model.outputFileName = dir.Path("new.txt");
-  WriteAsciiReport(model, kMar1);
+  path = dir.Path("new.txt");
+  Write(WriteAsciiReport, path);
   ::umask(mask);
-  ASSERT_EQ(::stat(model.outputFileName.c_str(), &st), 0);
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
-  model.outputFileName.clear();
-  WriteAsciiReport(model, kMar1);
-  WriteCsvReport(model, kMar1);
-  EXPECT_EQ(model.messages,
-            (std::vector<std::string>(2, "There is no output File name selected ")));
+  Write(WriteAsciiReport, "");
+  Write(WriteCsvReport, "");
+  EXPECT_EQ(sink.messages, (std::vector<std::string>(2, "There is no output File name selected ")));
   EXPECT_EQ(dir.Count(), 0u);
 
-  const auto failure = [&](auto write, const std::string& path) -> std::string {
-    model.outputFileName = path;
+  const auto failure = [&](auto write, const std::string& name) -> std::string {
     try {
-      write(model, kMar1);
+      Write(write, name);
     } catch (const FileError& e) {
       return e.what();
     }
@@ -149,8 +147,7 @@ TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
   EXPECT_EQ(failure(WriteCsvReport, folder), folder + ": Is a directory");
   EXPECT_EQ(ReadText(dir.Path("folder/inside")), "kept");
   EXPECT_EQ(dir.Count(), 1u);
-  model.outputFileName = dir.Path("  ");  // a name of spaces is a name
-  WriteAsciiReport(model, kMar1);
+  Write(WriteAsciiReport, dir.Path("  "));  // a name of spaces is a name
   EXPECT_EQ(dir.Count(), 2u);
 }
 

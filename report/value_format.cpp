@@ -109,8 +109,6 @@ constexpr unsigned kRpmCount = 8;
 constexpr std::string_view kUnknownValue = "UNKNOWN";
 constexpr double kMilliScfmPerSccm = 0.03531467494254303;
 
-ReportOptions g_options;
-
 // "<number>\t<prefix><unit>" exactly as printf's "%<width>.<precision>f\t%s" in the C locale;
 // to_chars never looks at the user's locale.
 ValueText Compose(double number, int width, int precision, std::string_view unit,
@@ -162,17 +160,6 @@ ValueText::ValueText(std::string_view text) : size_(std::min(text.size(), kCapac
   text_[size_] = '\0';
 }
 
-const ReportOptions& CurrentReportOptions() {
-  return g_options;
-}
-
-const ReportOptions& ReadReportOptions(const app::MainModel& model) {
-  g_options.unitSystem = model.MetricChosen() ? kMetric : kImperial;
-  g_options.temperatureScale = model.AbsoluteChosen() ? kAbsolute : kRelative;
-  g_options.reportFormat = model.AsciiChosen() ? kAscii : kCsv;
-  return g_options;
-}
-
 Temperature ConvertTemperature(int unitSystem, int temperatureScale, float celsius) {
   const double c = celsius;
   if (unitSystem == kMetric) {
@@ -193,8 +180,7 @@ std::string_view SensorTypeName(int sensorType) {
   return Sensor(sensorType).name;
 }
 
-ValueText FormatValue(const app::MainModel& model, int sensorType, std::uint32_t raw) {
-  const ReportOptions& options = ReadReportOptions(model);
+ValueText FormatValue(const ReportOptions& options, int sensorType, std::uint32_t raw) {
   const bool metric = options.unitSystem == kMetric;
   const int x = static_cast<int>(raw & 0x7FF);
 

@@ -4,11 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/main_model.h"
-
 namespace brelin::report {
 
-// Values of the process-wide report options.
+// Values of the report options.
 inline constexpr int kMetric = 2;
 inline constexpr int kImperial = 3;
 inline constexpr int kRelative = 0;
@@ -16,18 +14,12 @@ inline constexpr int kAbsolute = 1;
 inline constexpr int kAscii = 4;
 inline constexpr int kCsv = 5;
 
-// The three report options; all 0 until the first ReadReportOptions.
+// The operator's three report choices.
 struct ReportOptions {
-  int unitSystem = 0;        // kMetric or kImperial
-  int temperatureScale = 0;  // kRelative or kAbsolute
-  int reportFormat = 0;      // kAscii or kCsv
+  int unitSystem = kMetric;          // kMetric or kImperial
+  int temperatureScale = kRelative;  // kRelative or kAbsolute
+  int reportFormat = kAscii;         // kAscii or kCsv
 };
-
-// The process-wide options as the last ReadReportOptions left them.
-const ReportOptions& CurrentReportOptions();
-
-// Refreshes the process-wide options from the model's current choices and returns them.
-const ReportOptions& ReadReportOptions(const app::MainModel& model);
 
 // A value text: number, tab and unit (the degree sign is the byte 0xB0), or "UNKNOWN".
 // At most 13 characters for any argument, at most 12 for a 16-bit raw value.
@@ -48,8 +40,8 @@ class ValueText {
 };
 
 // The value text of a measurement of `sensorType` (low 8 bits count) with raw value `raw`, in the
-// units the model's choices select. Refreshes the process-wide options first.
-ValueText FormatValue(const app::MainModel& model, int sensorType, std::uint32_t raw);
+// units the options select.
+ValueText FormatValue(const ReportOptions& options, int sensorType, std::uint32_t raw);
 
 // A Celsius value converted to the chosen unit system and scale, and the index of its unit in the
 // unit table (see MeasureUnit).

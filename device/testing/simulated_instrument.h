@@ -4,7 +4,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/main_model.h"
 #include "serial/clock.h"
 #include "serial/testing/test_driver.h"
 #include "sim/instrument.h"
@@ -17,7 +16,7 @@ namespace brelin::device::testing {
 //   VirtualClock clock;
 //   TestLine line;                                  // port 0
 //   SimulatedInstrument klv(line, {.memory = image});
-//   DownloadMemory(model, 0);
+//   DownloadMemory(listener, info, 0);
 //   EXPECT_EQ(klv.commands(), (std::vector<std::string>{"UNLOCK", "DOWNLOAD", ...}));
 class SimulatedInstrument {
  public:
@@ -50,35 +49,6 @@ class SimulatedInstrument {
   std::vector<std::string> commands_;
   std::string written_;
   sim::Instrument instrument_;
-};
-
-// A MainModel that records what the sequences tell the operator, in order: "status:<text>",
-// "progress:<n>" and "message:<text>".
-struct RecordingModel : app::MainModel {
-  std::string outputFileName;
-  std::vector<std::string> events;
-
-  std::string OutputFileName() const override { return outputFileName; }
-  bool MetricChosen() const override { return true; }
-  bool AbsoluteChosen() const override { return false; }
-  bool AsciiChosen() const override { return true; }
-  void AppendStatus(std::string_view text) override {
-    events.push_back("status:" + std::string(text));
-  }
-  void SetProgress(int position) override {
-    events.push_back("progress:" + std::to_string(position));
-  }
-  void ShowMessage(std::string_view text) override {
-    events.push_back("message:" + std::string(text));
-  }
-
-  std::vector<std::string> Only(std::string_view kind) const {
-    std::vector<std::string> found;
-    for (const std::string& e : events) {
-      if (e.starts_with(kind)) found.push_back(e.substr(kind.size() + 1));
-    }
-    return found;
-  }
 };
 
 }  // namespace brelin::device::testing

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/sequences.h"
+
+namespace brelin::device::testing {
+
+// A SequenceListener that records what the sequences tell the operator, in order:
+// "status:<text>", "progress:<n>" and "message:<text>".
+struct RecordingListener : SequenceListener {
+  std::vector<std::string> events;
+
+  void AppendStatus(std::string_view text) override {
+    events.push_back("status:" + std::string(text));
+  }
+  void SetProgress(int position) override {
+    events.push_back("progress:" + std::to_string(position));
+  }
+  void ShowMessage(std::string_view text) override {
+    events.push_back("message:" + std::string(text));
+  }
+
+  std::vector<std::string> Only(std::string_view kind) const {
+    std::vector<std::string> found;
+    for (const std::string& e : events) {
+      if (e.starts_with(kind)) found.push_back(e.substr(kind.size() + 1));
+    }
+    return found;
+  }
+};
+
+}  // namespace brelin::device::testing
