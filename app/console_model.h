@@ -39,7 +39,7 @@ class ConsoleModel : public MainModel {
   // Ends a waiting partial line and removes the progress bar. Also done on destruction.
   void Flush();
   // Whether a ShowMessage reported a failure.
-  bool MessageShown() const { return messageShown_; }
+  bool messageShown() const { return messageShown_; }
 
  private:
   void ClearBar();

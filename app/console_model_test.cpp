@@ -35,10 +35,10 @@ TEST_F(ConsoleModelTest, StatusLinesMessagesAndPartialLines) {
     model.AppendStatus("\nChecking output filename.");
     model.SetProgress(100);  // no bar off a terminal
     EXPECT_EQ(Output(), "Analysing data.\nCreating ASCII file report.\n");
-    EXPECT_FALSE(model.MessageShown());
+    EXPECT_FALSE(model.messageShown());
     model.ShowMessage("No download allowed !!!\n");  // one line each, after the pending status
     model.ShowMessage("There is no output File name selected ");
-    EXPECT_TRUE(model.MessageShown());
+    EXPECT_TRUE(model.messageShown());
     model.AppendStatus("Done.");
   }  // completes the partial line
   EXPECT_EQ(Output(),

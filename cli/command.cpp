@@ -15,7 +15,7 @@ int RunCommand(app::ConsoleModel& model, const std::function<void()>& work) {
     return kExitFailed;
   }
   model.Flush();
-  return model.MessageShown() ? kExitFailed : kExitDone;
+  return model.messageShown() ? kExitFailed : kExitDone;
 }
 
 }  // namespace brelin::cli
