@@ -69,7 +69,8 @@ Run Analyse(const std::string& image, const std::string& report) {
   auto table = std::make_unique<brelin::report::PointTable>();
   const long before = g_allocations;
   const auto start = Clock::now();
-  brelin::report::AnalyseImage(sink, *table, image, {.path = report, .options = {}, .serialNumber = 0});
+  brelin::report::AnalyseImage(sink, *table, image,
+                               {.path = report, .options = {}, .serialNumber = 0});
   return {Milliseconds(Clock::now() - start), g_allocations - before};
 }
 

@@ -29,7 +29,7 @@ inline constexpr int kReplyTimeoutMs = 500;
 // terminator, within 500 ms) and one more character within 500 ms, which takes the CR that ends
 // the instrument's line. Returns the characters of the line, possibly empty (no answer), or
 // "ERROR" when the Port's status word is negative after sending or after reading (a line longer
-// than 18 characters sets -31).
+// than 18 characters sets serial::kLineTooLong).
 std::string SendCommand(serial::Port& port, const char* command, int terminator);
 
 // A reply is accepted only when it is "OK" byte for byte.

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (buffer[capacity] != '#') abort();
     port->ClearError();
   }
-  port->ClearError();  // a rejected ReadLine leaves -7, which ReadBlock would report again
+  port->ClearError();  // a rejected ReadLine leaves kInvalidArgument for ReadBlock to report
   unsigned char block[8];
   int result = s::ReadBlock(*port, block, sizeof block, timeout);
   if ((result != s::kOk && result != s::kNothingReceived) || port->count > sizeof block) abort();

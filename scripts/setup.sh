@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev                    # bench/
   libcli11-dev                        # brelin-cli
   clang libclang-rt-14-dev            # libFuzzer targets
+  clang-format                        # the layout check of scripts/test.sh
   lrzsz                               # an independent XMODEM sender for the transfer tests
   qt6-base-dev                        # brelin, the desktop program
   xvfb xauth                          # screenshots of the desktop program

@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+# Every tracked C++ file as .clang-format lays it out.
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev
