@@ -59,33 +59,41 @@ TEST(SendCommandTest, ReplyLinesTimingAndStickyStatus) {
   port->Close();
 }
 
-TEST(ParseSystemInfoTest, NumbersAfterTheMarkers) {
-  struct Case {
-    std::string reply;
-    std::int32_t serial, pcb;
-  };
-  const Case cases[] = {
-      {"KLV480 - 123456789\n\rPCB: 42\n\r", 123456789, 42},
-      {"KLV480 - 1234567890\n\r", 123456789, -1},      // only nine characters are read
-      {"KLV480 - 0017\n\r", 15, -1},                   // octal
-      {"KLV480 - 0x1F\n\rPCB: 0X10", 31, 16},          // hexadecimal
-      {"KLV480 -  -42 PCB:  +7\n\r", -42, 7},          // white space and signs
-      {"KLV480 - 08", 0, -1},                          // octal stops at 8
-      {"KLV480 - 0x", 0, -1},                          // a bare prefix reads as 0
-      {"KLV480 -          5", -1, -1},                 // the digit lies beyond the window
-      {"KLV480 -12\n\rPCB:3", -1, -1},                 // markers need their spaces
-      {"Firmware\n\rPCB: 9 KLV480 - 77", 77, 9},       // order does not matter
-      {"KLV480 - 5 KLV480 - 6", 5, -1},                // the first occurrence counts
-      {std::string("PCB: 1\0KLV480 - 5", 17), -1, 1},  // the text ends at a NUL
-  };
-  for (const Case& c : cases) {
-    DeviceInfo info;
-    info.serialNumber = info.pcbNumber = -1;
-    ParseSystemInfo(info, Bytes(c.reply), c.reply.size());
-    EXPECT_EQ(info.serialNumber, c.serial) << c.reply;
-    EXPECT_EQ(info.pcbNumber, c.pcb) << c.reply;
-  }
-  DeviceInfo info;  // only the bytes received count, though the buffer holds more
+struct SystemCase {
+  const char* name;
+  std::string reply;
+  std::int32_t serial, pcb;
+};
+
+class ParseSystemInfoTest : public ::testing::TestWithParam<SystemCase> {};
+
+TEST_P(ParseSystemInfoTest, NumbersAfterTheMarkers) {
+  const SystemCase& c = GetParam();
+  DeviceInfo info;
+  info.serialNumber = info.pcbNumber = -1;
+  ParseSystemInfo(info, Bytes(c.reply), c.reply.size());
+  EXPECT_EQ(info.serialNumber, c.serial);
+  EXPECT_EQ(info.pcbNumber, c.pcb);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ParseSystemInfoTest,
+    ::testing::Values(SystemCase{"Both", "KLV480 - 123456789\n\rPCB: 42\n\r", 123456789, 42},
+                      SystemCase{"NineCharactersOnly", "KLV480 - 1234567890\n\r", 123456789, -1},
+                      SystemCase{"Octal", "KLV480 - 0017\n\r", 15, -1},
+                      SystemCase{"Hexadecimal", "KLV480 - 0x1F\n\rPCB: 0X10", 31, 16},
+                      SystemCase{"WhiteSpaceAndSigns", "KLV480 -  -42 PCB:  +7\n\r", -42, 7},
+                      SystemCase{"OctalStopsAt8", "KLV480 - 08", 0, -1},
+                      SystemCase{"BarePrefixIsZero", "KLV480 - 0x", 0, -1},
+                      SystemCase{"DigitBeyondTheWindow", "KLV480 -          5", -1, -1},
+                      SystemCase{"MarkersNeedTheirSpaces", "KLV480 -12\n\rPCB:3", -1, -1},
+                      SystemCase{"AnyOrder", "Firmware\n\rPCB: 9 KLV480 - 77", 77, 9},
+                      SystemCase{"FirstOccurrenceCounts", "KLV480 - 5 KLV480 - 6", 5, -1},
+                      SystemCase{"TextEndsAtNul", std::string("PCB: 1\0KLV480 - 5", 17), -1, 1}),
+    [](const ::testing::TestParamInfo<SystemCase>& info) { return std::string(info.param.name); });
+
+TEST(ParseSystemInfoTest, OnlyTheBytesReceived) {
+  DeviceInfo info;  // the buffer holds more than was received
   ParseSystemInfo(info, Bytes("KLV480 - 12345PCB: 6"), 11);
   EXPECT_EQ(info.serialNumber, 12);
   EXPECT_EQ(info.pcbNumber, 0);

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "gui/about_dialog.h"
 #include "gui/main_dialog.h"
@@ -112,32 +114,33 @@ std::string EraseBar() {
   return bar;
 }
 
-TEST(Window, CommandsRunFromClicksWithEveryStepShown) {
-  struct Case {
-    const char *what, *sim;       // sim: an option for the simulator; null: no simulator, no port
-    const char *clicks, *output;  // clicks: option buttons, then the command
-    std::string status, bar;
-    const char* messages;  // joined with |
-    bool report;           // the analysis's with the options clicked; else the output stays empty
-    std::function<void(Window&, int)> onBar = nullptr;
-  };
-  const Case cases[] = {
-      {"Get Data", "", "button1003", "report.txt",
+struct ClickCase {
+  const char *name, *sim;       // sim: an option for the simulator; null: no simulator, no port
+  const char *clicks, *output;  // clicks: option buttons, then the command
+  std::string status, bar;
+  const char* messages;  // joined with |
+  bool report;           // the analysis's with the options clicked; else the output stays empty
+  std::function<void(Window&, int)> onBar = nullptr;
+};
+
+std::vector<ClickCase> ClickCases() {
+  return {
+      {"GetData", "", "button1003", "report.txt",
        kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true},
-      {"imperial, absolute, CSV", "", "radio1013 radio1016 radio1023 button1003", "report.txt",
+      {"ImperialAbsoluteCsv", "", "radio1013 radio1016 radio1023 button1003", "report.txt",
        kDownloaded + "Creating CSV file report.\r\nDone.", kGetBar, "", true},
-      {"no file name", "", "button1003", "", "Checking output filename.\r\n", "",
+      {"NoFileName", "", "button1003", "", "Checking output filename.\r\n", "",
        "There is no output File name selected ", false},
-      {"a file that cannot be made", "", "button1003", "missing/report.txt",
+      {"FileThatCannotBeMade", "", "button1003", "missing/report.txt",
        "Checking output filename.\r\nCreating output file.\r\n", "",
        "missing/report.txt\nNo such file or directory", false},
-      {"silent", "--silent", "button1003", "report.txt", kOpening, "", kNoResponse, false},
-      {"refused", "--refuse", "button1003", "report.txt", kOpening, "10 0 ",
+      {"Silent", "--silent", "button1003", "report.txt", kOpening, "", kNoResponse, false},
+      {"Refused", "--refuse", "button1003", "report.txt", kOpening, "10 0 ",
        "No download allowed !!!\n", false},
-      {"ERASE", "", "button1021", "", kErasing + "Erasing data in the KLV480.\r\nDone.", EraseBar(),
+      {"Erase", "", "button1021", "", kErasing + "Erasing data in the KLV480.\r\nDone.", EraseBar(),
        "", false},
-      {"ERASE without a port", nullptr, "button1021", "", kErasing, "5 10 ", kNoResponse, false},
-      {"a second Get Data and an ERASE while the first waits", "", "button1003", "report.txt",
+      {"EraseWithoutAPort", nullptr, "button1021", "", kErasing, "5 10 ", kNoResponse, false},
+      {"SecondGetDataAndEraseWhileTheFirstWaits", "", "button1003", "report.txt",
        kOpening + kOpening + "Downloading data from KLV480.\r\nObtaining KLV480 system info.\r\n" +
            kErasing + "Analysing data.\r\nCreating ASCII file report.\r\nDone.",
        "10 30 5 10 50 70 85 100 ", "No response of KLV480|No response of KLV480", true,
@@ -145,8 +148,7 @@ TEST(Window, CommandsRunFromClicksWithEveryStepShown) {
          if (value == 10 && w.bar == "10 ") w.ClickLater("button1003");
          if (value == 30) w.ClickLater("button1021");
        }},
-      {"a report that fails late, then Get Data again", "", "button1003 button1003",
-       "out/report.txt",
+      {"ReportFailsLateThenGetDataAgain", "", "button1003 button1003", "out/report.txt",
        kDownloaded + "Creating ASCII file report.\r\n" + kDownloaded +
            "Creating ASCII file report.\r\nDone.",
        "10 30 50 70 85 10 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
@@ -154,41 +156,49 @@ TEST(Window, CommandsRunFromClicksWithEveryStepShown) {
          if (value == 50 && w.bar == "10 30 50 ") QDir(QStringLiteral("out")).removeRecursively();
        }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Window w;
-    std::optional<Simulator> sim;
-    if (c.sim != nullptr) sim.emplace(*c.sim ? QStringList{c.sim} : QStringList{});
-    // The operator types the pseudo-terminal's path, which is not listed, or empties the field.
-    WhenModal<PortSetupDialog>([&](PortSetupDialog* dialog) {
-      QLineEdit* edit = dialog->findChild<QComboBox*>()->lineEdit();
-      edit->clear();
-      if (sim) QTest::keyClicks(edit, QString::fromStdString(sim->path()));
-      QTest::keyClick(dialog, Qt::Key_Return);
-    });
-    w.Click("button1002");
-    Child<QLineEdit>(&w.dialog, "edit1000")->setText(QString::fromLatin1(c.output));
-    if (c.onBar) w.OnBar([&](int value) { c.onBar(w, value); });
-    const QString clicks = QString::fromLatin1(c.clicks);
-    for (const QString& name : clicks.split(' ')) {
-      QDir().mkdir(QStringLiteral("out"));  // a row may remove it during a command
-      w.Click(name.toLatin1().constData());
-    }
+}
 
-    EXPECT_EQ(w.dialog.StatusText(), c.status);
-    EXPECT_EQ(w.bar, c.bar);
-    EXPECT_EQ(w.messages.join('|'), c.messages);
-    const QByteArray report = ReadAll(QString::fromLatin1(c.output));
-    if (c.report) {
-      EXPECT_EQ(Timeless(report),
-                Timeless(w.Expected(!clicks.contains("radio1013"), clicks.contains("radio1016"),
-                                    !clicks.contains("radio1023"))));
-    } else {
-      EXPECT_EQ(report, QByteArray());
-      EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
-    }
+class Clicks : public ::testing::TestWithParam<ClickCase> {};
+
+TEST_P(Clicks, CommandRunsWithEveryStepShown) {
+  const ClickCase& c = GetParam();
+  Window w;
+  std::optional<Simulator> sim;
+  if (c.sim != nullptr) sim.emplace(*c.sim ? QStringList{c.sim} : QStringList{});
+  // The operator types the pseudo-terminal's path, which is not listed, or empties the field.
+  WhenModal<PortSetupDialog>([&](PortSetupDialog* dialog) {
+    QLineEdit* edit = dialog->findChild<QComboBox*>()->lineEdit();
+    edit->clear();
+    if (sim) QTest::keyClicks(edit, QString::fromStdString(sim->path()));
+    QTest::keyClick(dialog, Qt::Key_Return);
+  });
+  w.Click("button1002");
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QString::fromLatin1(c.output));
+  if (c.onBar) w.OnBar([&](int value) { c.onBar(w, value); });
+  const QString clicks = QString::fromLatin1(c.clicks);
+  for (const QString& name : clicks.split(' ')) {
+    QDir().mkdir(QStringLiteral("out"));  // a row may remove it during a command
+    w.Click(name.toLatin1().constData());
+  }
+
+  EXPECT_EQ(w.dialog.StatusText(), c.status);
+  EXPECT_EQ(w.bar, c.bar);
+  EXPECT_EQ(w.messages.join('|'), c.messages);
+  const QByteArray report = ReadAll(QString::fromLatin1(c.output));
+  if (c.report) {
+    EXPECT_EQ(Timeless(report),
+              Timeless(w.Expected(!clicks.contains("radio1013"), clicks.contains("radio1016"),
+                                  !clicks.contains("radio1023"))));
+  } else {
+    EXPECT_EQ(report, QByteArray());
+    EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Window, Clicks, ::testing::ValuesIn(ClickCases()),
+                         [](const ::testing::TestParamInfo<ClickCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(Window, CloseDuringADownloadExitsWithStatusOneAfterClosingThePort) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
