@@ -13,6 +13,7 @@
 
 #include "serial/testing/test_driver.h"
 #include "serial/testing/virtual_clock.h"
+#include "xfer/crc16.h"
 
 namespace brelin::xfer {
 namespace {
@@ -124,7 +125,8 @@ void DamageLater(Rig& r, int bad) {
   };
 }
 
-// The transmit queue stays busy (-9 with room for `room` bytes, or -36) until freeAt, if ever.
+// The transmit queue stays busy (serial::kTxQueueFull with room for `room` bytes, or
+// serial::kTxBusy) until freeAt, if ever.
 void BusyQueue(Rig& r, int code, unsigned room, std::uint32_t freeAt) {
   if (code == serial::kTxBusy) r.line.FailNext(TestLine::Op::kWrite, code, 1 << 30);
   if (code == serial::kTxQueueFull) r.line.SetTxRoom(room);
@@ -200,12 +202,12 @@ struct Case {
      [](Rig& r) {
        r.path.assign(100, 'n');
        SetFileOpenHook(
-           [](XferSession&, const char*, const char*) -> std::FILE* { return nullptr; });
+           [](const XferView&, const char*, const char*) -> std::FILE* { return nullptr; });
      },
      "Opening file " + std::string(70, 'n') + "\nFailed to open file\n"},
     {"file cannot be written", kXferWriteFailed, "C" + kCancel, kNoFile, 1000,
      [](Rig&) {
-       SetFileOpenHook([](XferSession&, const char*, const char*) {
+       SetFileOpenHook([](const XferView&, const char*, const char*) {
          std::FILE* full = std::fopen("/dev/full", "wb");
          std::setvbuf(full, nullptr, _IONBF, 0);
          return full;
@@ -218,7 +220,7 @@ struct Case {
      },
      "Transfer aborted..."},
     {"user abort", kXferUserAbort, kCancel, kNoFile, 1000,
-     [](Rig& r) { r.onPass = [](XferSession& s) { s.status = kXferUserAbort; }; }},
+     [](Rig& r) { r.onPass = [](XferView& run) { run.status = kXferUserAbort; }; }},
     {"IdleHook fails while the cancel waits", kXferSendCharFailed, "C", 0, 3,
      [](Rig& r) {
        r.sender.damage = [](int, int, const std::string&) { return std::string("\x18\x18"); };
@@ -268,7 +270,7 @@ TEST(XferReceiveTest, Runs) {
 
 TEST(XferReceiveTest, AbortHooksPositiveAnswerIsAFailure) {
   Rig r;
-  SetAbortHook([](XferSession&) { return 3; });
+  SetAbortHook([](const XferView&) { return 3; });
   EXPECT_EQ(r.Receive(), kXferUserAbort);
 }
 
