@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "xfer/xfer.h"
+#include "xfer/crc16.h"
 
 namespace brelin::sim {
 namespace {

@@ -10,15 +10,19 @@
 
 #include "serial/clock.h"
 #include "serial/timed_io.h"
-#include "xfer/xfer.h"
+#include "xfer/xfer_internal.h"
 
 namespace brelin::xfer {
 
 namespace {
 
+constexpr std::uint8_t kBackspace = 0x08;
+
 // Tells the sender that the run failed: ten CAN, then ten backspaces to erase them from a terminal.
-constexpr std::uint8_t kCancelSequence[20] = {24, 24, 24, 24, 24, 24, 24, 24, 24, 24,
-                                              8,  8,  8,  8,  8,  8,  8,  8,  8,  8};
+constexpr std::uint8_t kCancelSequence[20] = {
+    kCan,       kCan,       kCan,       kCan,       kCan,       kCan,       kCan,
+    kCan,       kCan,       kCan,       kBackspace, kBackspace, kBackspace, kBackspace,
+    kBackspace, kBackspace, kBackspace, kBackspace, kBackspace, kBackspace};
 
 bool Busy(int result) {
   return result == serial::kTxQueueFull || result == serial::kTxBusy;
@@ -28,13 +32,18 @@ std::int32_t MsLeft(std::uint32_t deadline) {
   return static_cast<std::int32_t>(deadline - serial::TickCount());
 }
 
+// The countdown shows whole seconds left, from one step below the limit.
+int FirstMark(std::uint32_t limitMs) {
+  return static_cast<int>(limitMs / 1000) - kCountdownStepS;
+}
+
 }  // namespace
 
 int XferSendChar(XferSession& s, int c) {
   serial::Port& port = *s.port;
   const std::int32_t saved = port.status;
-  const std::uint32_t deadline = serial::TickCount() + 30000;
-  int mark = 25;
+  const std::uint32_t deadline = serial::TickCount() + kSendCharLimitMs;
+  int mark = FirstMark(kSendCharLimitMs);
   int result = port.WriteChar(c);
   while (result != 0) {
     const std::int32_t left = MsLeft(deadline);
@@ -58,7 +67,7 @@ int XferSendChar(XferSession& s, int c) {
     }
     if (left / 1000 <= mark) {
       XferMessage(s, "%d sec left to WriteChar", left / 1000);
-      mark -= 5;
+      mark -= kCountdownStepS;
     }
     result = port.WriteChar(c);
   }
@@ -68,8 +77,8 @@ int XferSendChar(XferSession& s, int c) {
 int XferSendBuffer(XferSession& s, const void* data, unsigned n) {
   serial::Port& port = *s.port;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  int mark = 55;
-  const std::uint32_t deadline = serial::TickCount() + 60000;
+  int mark = FirstMark(kSendBufferLimitMs);
+  const std::uint32_t deadline = serial::TickCount() + kSendBufferLimitMs;
   const std::int32_t saved = port.status;
   unsigned total = 0;
   for (;;) {
@@ -98,7 +107,7 @@ int XferSendBuffer(XferSession& s, const void* data, unsigned n) {
     }
     if (left / 1000 <= mark) {
       XferMessage(s, "%d sec to complete WriteBuffer", left / 1000);
-      mark -= 5;
+      mark -= kCountdownStepS;
     }
   }
 }
@@ -112,7 +121,7 @@ void XferFinish(XferSession& s) {
       // The line is gone: keep that as the reason, and there is nothing left to wait for.
       s.status = reason;
     } else {
-      serial::IdleWait(*s.port, 1000);
+      serial::IdleWait(*s.port, kCancelSettleMs);
       // RxUsed may be negative on a failed line; ReadChar failing ends the drain as well.
       while (s.port->RxUsed() > 0 && s.port->ReadChar() >= 0) {
       }

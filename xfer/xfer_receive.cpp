@@ -1,29 +1,25 @@
 // The transfer request and the XMODEM block receiver.
 
 #include <algorithm>
-#include <array>
 
 #include "serial/timed_io.h"
-#include "xfer/xfer.h"
+#include "xfer/crc16.h"
+#include "xfer/xfer_internal.h"
 
 namespace brelin::xfer {
 
 namespace {
 
-constexpr int kByteTimeout = 1000;
+constexpr int kByteTimeout = 1000;  // ms one byte may take; header waits and purges count in these
 constexpr int kMaxRetries = 10;
-
-constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
-  std::array<std::uint16_t, 256> table{};
-  for (unsigned i = 0; i < 256; ++i) {
-    unsigned crc = i << 8;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-    table[i] = static_cast<std::uint16_t>(crc);
-  }
-  return table;
-}
-
-constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+// Byte timeouts a header wait lasts before the request goes out again; shorter for block 1, which
+// a sender may have missed the first request for.
+constexpr int kFirstHeaderReads = 5;
+constexpr int kHeaderReads = 10;
+// Failed header waits for block 1 still answered with "C"; from the next one on, NAK.
+constexpr int kCrcRequests = 2;
+constexpr int kShortBlock = 128;  // data bytes after SOH
+constexpr int kLongBlock = 1024;  // data bytes after STX
 
 // One byte within the timeout, or a negative code. A line that has gone away (a USB adapter pulled
 // out, the far end hung up) ends the run at once with serial::kNoDevice: waiting out ten header
@@ -131,14 +127,6 @@ bool CheckData(XferSession& s) {
 
 }  // namespace
 
-std::uint16_t Crc16Xmodem(std::size_t count, std::uint16_t start, const std::uint8_t* bytes) {
-  unsigned crc = start;
-  for (std::size_t i = 0; i < count; ++i) {
-    crc = kCrcTable[((crc >> 8) ^ bytes[i]) & 0xFF] ^ ((crc << 8) & 0xFFFF);
-  }
-  return static_cast<std::uint16_t>(crc);
-}
-
 bool SendRequest(XferSession& s) {
   const int request = (s.blockNumber >= 2 || !s.useCrc) ? kNak : kCrcRequest;
   if (XferSendChar(s, request) >= 0) return true;
@@ -164,7 +152,7 @@ bool PurgeLine(XferSession& s) {
 }
 
 bool WaitHeader(XferSession& s) {
-  int reads = s.blockNumber < 2 ? 5 : 10;
+  int reads = s.blockNumber < 2 ? kFirstHeaderReads : kHeaderReads;
   for (;;) {
     const int c = ReadByte(s, kByteTimeout);
     if (c < 0) {
@@ -193,8 +181,8 @@ bool WaitHeader(XferSession& s) {
     break;
   }
   CountError(s);
-  // A sender that ignores "C" may only know checksum blocks: from the third failure ask with NAK.
-  if (s.retryCount > 2 && s.blockNumber == 1 && s.protocol <= 2) s.useCrc = 0;
+  // A sender that ignores "C" may only know checksum blocks.
+  if (s.retryCount > kCrcRequests && s.blockNumber == 1 && s.protocol <= 2) s.useCrc = 0;
   if (!SendRequest(s)) return false;
   if (s.retryCount >= kMaxRetries) s.status = kXferNoHeader;
   return false;
@@ -209,10 +197,10 @@ bool ReceiveBlock(XferSession& s) {
     }
     switch (s.header) {
       case kSoh:
-        s.blockLength = 128;
+        s.blockLength = kShortBlock;
         break;
       case kStx:
-        s.blockLength = 1024;
+        s.blockLength = kLongBlock;
         break;
       case kEot:
         return true;

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <new>
 
-#include "xfer/xfer.h"
+#include "xfer/xfer_internal.h"
 
 namespace brelin::xfer {
 
@@ -31,18 +31,18 @@ void SetAbortHook(AbortHookFn hook) {
   abortHook = hook ? hook : CarrierLostHook;
 }
 
-std::FILE* StdFileOpen(XferSession&, const char* name, const char* mode) {
+std::FILE* StdFileOpen(const XferView&, const char* name, const char* mode) {
   return std::fopen(name, mode);
 }
 
-int CarrierLostHook(XferSession& s) {
+int CarrierLostHook(const XferView& s) {
   if (s.carrierWatch && serial::CarrierDetect(*s.port) == 0) return kXferCarrierLost;
   return 0;
 }
 
 void XferMessage(XferSession& s, const char* format, ...) {
   if (!s.messageSink) return;
-  char text[84];
+  char text[kXferMessageSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
@@ -88,7 +88,7 @@ bool XferInit(XferSession& s) {
     return false;
   }
   s.header = -1;
-  s.port->status = 0;
+  s.port->ClearError();
   if (XferAbortCheck(s)) return StopAfterAbort(s);
   return true;
 }

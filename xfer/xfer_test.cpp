@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -13,6 +14,7 @@
 
 #include "serial/testing/test_driver.h"
 #include "serial/testing/virtual_clock.h"
+#include "xfer/crc16.h"
 
 namespace brelin::xfer {
 namespace {
@@ -68,7 +70,11 @@ struct ScriptedSender {
       crc = c == kCrcRequest;
     } else if (c == kAck) {
       if (offset >= data.size()) return;  // EOT acknowledged
-      if (acks++ != loseAck) offset += Size(), ++index, attempt = 0;
+      if (acks++ != loseAck) {
+        offset += Size();
+        ++index;
+        attempt = 0;
+      }
     } else if (c == kNak || c == kCrcRequest) {
       ++attempt;
     } else {
@@ -86,8 +92,7 @@ struct Rig {
   TestLine line;
   Port* port = line.Open();
   ScriptedSender sender;
-  std::string path = ::testing::TempDir() + "xfer_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string path = TempPath();
   std::vector<std::int32_t> options{kOptEnd};
   PassCallback onPass;
   std::vector<std::string> messages;
@@ -97,7 +102,16 @@ struct Rig {
     std::remove(path.c_str());
   }
   ~Rig() {
-    port->Close(), std::remove(path.c_str()), SetFileOpenHook(nullptr), SetAbortHook(nullptr);
+    port->Close();
+    std::remove(path.c_str());
+    SetFileOpenHook(nullptr);
+    SetAbortHook(nullptr);
+  }
+  // A file of the test's own: a table row's name comes after a slash.
+  static std::string TempPath() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return ::testing::TempDir() + "xfer_" + name;
   }
   void Options(auto... tags) { options = {tags..., kOptEnd}; }
   int Receive() {
@@ -124,7 +138,8 @@ void DamageLater(Rig& r, int bad) {
   };
 }
 
-// The transmit queue stays busy (-9 with room for `room` bytes, or -36) until freeAt, if ever.
+// The transmit queue stays busy (serial::kTxQueueFull with room for `room` bytes, or
+// serial::kTxBusy) until freeAt, if ever.
 void BusyQueue(Rig& r, int code, unsigned room, std::uint32_t freeAt) {
   if (code == serial::kTxBusy) r.line.FailNext(TestLine::Op::kWrite, code, 1 << 30);
   if (code == serial::kTxQueueFull) r.line.SetTxRoom(room);
@@ -143,7 +158,7 @@ const std::string kBusy =  // the 5 s countdowns of the byte and then of the who
     "55 sec to complete WriteBuffer\n50 sec to complete WriteBuffer\n";
 
 struct Case {
-  const char* name;
+  const char* name;  // the row's test name: Rows/XferRunTest.Receives/<name>
   int result;
   std::string heard;   // every byte the receiver wrote
   std::size_t stored;  // bytes of the padded data in the file afterwards, or kNoFile
@@ -152,123 +167,137 @@ struct Case {
   std::string messages = "";  // consecutive lines among those shown
   int portStatus = 0;
 } const kCases[] = {
-    {"CRC, 128- then 1024-byte blocks, padded", 1, "C\x06\x06\x06", 1152, 0,
+    {"CrcShortThenLongBlocksPadded", 1, "C\x06\x06\x06", 1152, 0,
      [](Rig& r) {
        r.sender.data.resize(129);
        r.sender.bigFrom = 1;
      }},
     // Values are taken as values, 0 too; the checksum option makes the first request a NAK.
-    {"options", 1, "\x15\x06\x06\x06\x06", 384, 0,
+    {"OptionsTakeTheirValues", 1, "\x15\x06\x06\x06\x06", 384, 0,
      [](Rig& r) {
        r.Options(kOptAccepted, kOpt1027, 5, kOptCarrierWatch, kOpt1007, 0, kOptChecksum);
      }},
-    {"EOT first: an empty file", 1, "C\x06", 0, 0, [](Rig& r) { r.sender.data.clear(); }},
-    {"brief busy spells leave no error in the Port", 1, kWhole, 384, 50,
-     [](Rig& r) { r.line.FailNext(TestLine::Op::kWrite, serial::kTxBusy, 50); }},
-    {"checksum-only sender served after the third wait", 1, "CCC\x15\x06\x06\x06\x06", 384, 15000,
+    {"EotFirstMakesAnEmptyFile", 1, "C\x06", 0, 0, [](Rig& r) { r.sender.data.clear(); }},
+    // A failure from before the run is cleared at its start.
+    {"PortErrorClearedAndBusySpellsLeaveNone", 1, kWhole, 384, 50,
+     [](Rig& r) {
+       r.line.FailNext(TestLine::Op::kWrite, serial::kPlatformFailure);
+       r.port->WriteChar('x');
+       r.line.FailNext(TestLine::Op::kWrite, serial::kTxBusy, 50);
+     }},
+    {"ChecksumOnlySenderServedAfterTheThirdWait", 1, "CCC\x15\x06\x06\x06\x06", 384, 15000,
      [](Rig& r) { r.sender.checksumOnly = true; }},
-    {"repeated block acknowledged and dropped", 1, kWhole + "\x06", 384, 0,
+    {"RepeatedBlockAcknowledgedAndDropped", 1, kWhole + "\x06", 384, 0,
      [](Rig& r) { r.sender.loseAck = 0; }, "Duplicate block 2"},
-    {"retry count starts again per block", 1, "C\x06" + kNak9 + "\x06" + kNak9 + "\x06\x06", 384, 0,
+    {"RetryCountStartsAgainPerBlock", 1, "C\x06" + kNak9 + "\x06" + kNak9 + "\x06\x06", 384, 0,
      [](Rig& r) { DamageLater(r, 9); }},
     // Damage the receiver recovers from. A purge swallows the block sent again at once: 1000 ms of
     // quiet, then a 10 s header wait.
-    {"single CAN", 1, kRetried, 384, 0,
+    {"SingleCan", 1, kRetried, 384, 0,
      [](Rig& r) { DamageBlock2(r, [](Rig&, std::string) { return std::string("\x18"); }); }},
-    {"bad complement", 1, kPurged, 384, 11000,
+    {"BadComplement", 1, kPurged, 384, 11000,
      [](Rig& r) { DamageBlock2(r, [](Rig&, std::string f) { return Flip(f, 2, 1); }); },
      "Bad block numbers 02 fc"},
-    {"unexpected number", 1, kRetried, 384, 0,
+    {"UnexpectedNumber", 1, kRetried, 384, 0,
      [](Rig& r) { DamageBlock2(r, [](Rig&, std::string f) { return Flip(Flip(f, 1, 1), 2, 1); }); },
      "Bad block number waiting for number 2"},
-    {"bad CRC", 1, kRetried, 384, 0,
+    {"BadCrc", 1, kRetried, 384, 0,
      [](Rig& r) { DamageBlock2(r, [](Rig&, std::string f) { return Flip(f, 50, 0x40); }); },
      "Bad CRC on block number 2"},
     // Failures: the close-out sends the cancel sequence, waits 1000 ms and drains the line.
-    {"unknown option tag", serial::kInvalidArgument, "", kNoFile, 0,
+    {"UnknownOptionTag", serial::kInvalidArgument, "", kNoFile, 0,
      [](Rig& r) { r.Options(kOptChecksum, 5); }},
-    {"sender cancels", kXferCancelled, "C\x06\x15" + kCancel, 128, 1000,
+    {"SenderCancels", kXferCancelled, "C\x06\x15" + kCancel, 128, 1000,
      [](Rig& r) {
        DamageBlock2(r, [](Rig& r, std::string) {
          r.line.FeedAfter(500, "late bytes");  // during the close-out wait
          return std::string("\x18\x18");
        });
      }},
-    {"ten bad sendings of a block", kXferTooManyRetries, "C\x06" + kNak9 + "\x15" + kCancel, 128,
-     1000, [](Rig& r) { DamageLater(r, 10); }},
-    {"file cannot be opened; the name is cut", kXferOpenFailed, kCancel, kNoFile, 1000,
+    {"TenBadSendingsOfABlock", kXferTooManyRetries, "C\x06" + kNak9 + "\x15" + kCancel, 128, 1000,
+     [](Rig& r) { DamageLater(r, 10); }},
+    {"FileCannotBeOpenedNameCut", kXferOpenFailed, kCancel, kNoFile, 1000,
      [](Rig& r) {
        r.path.assign(100, 'n');
        SetFileOpenHook(
-           [](XferSession&, const char*, const char*) -> std::FILE* { return nullptr; });
+           [](const XferView&, const char*, const char*) -> std::FILE* { return nullptr; });
      },
      "Opening file " + std::string(70, 'n') + "\nFailed to open file\n"},
-    {"file cannot be written", kXferWriteFailed, "C" + kCancel, kNoFile, 1000,
+    {"FileCannotBeWritten", kXferWriteFailed, "C" + kCancel, kNoFile, 1000,
      [](Rig&) {
-       SetFileOpenHook([](XferSession&, const char*, const char*) {
+       SetFileOpenHook([](const XferView&, const char*, const char*) {
          std::FILE* full = std::fopen("/dev/full", "wb");
          std::setvbuf(full, nullptr, _IONBF, 0);
          return full;
        });
      }},
-    {"carrier lost", kXferCarrierLost, kCancel, kNoFile, 1000,
+    {"CarrierLost", kXferCarrierLost, kCancel, kNoFile, 1000,
      [](Rig& r) {
        r.line.SetModemStatus(0x30);
        r.Options(kOptCarrierWatch);
      },
      "Transfer aborted..."},
-    {"user abort", kXferUserAbort, kCancel, kNoFile, 1000,
-     [](Rig& r) { r.onPass = [](XferSession& s) { s.status = kXferUserAbort; }; }},
-    {"IdleHook fails while the cancel waits", kXferSendCharFailed, "C", 0, 3,
+    {"UserAbort", kXferUserAbort, kCancel, kNoFile, 1000,
+     [](Rig& r) { r.onPass = [](XferView& run) { run.status = kXferUserAbort; }; }},
+    {"IdleHookFailsWhileTheCancelWaits", kXferSendCharFailed, "C", 0, 3,
      [](Rig& r) {
        r.sender.damage = [](int, int, const std::string&) { return std::string("\x18\x18"); };
        r.line.SetTxRoom(1);
        r.clock.SetOnIdle([](Port&) { return -40; });
      }},
     // Only a send that gets through restores the Port's status.
-    {"request, -9, freed for the cancel", kXferRequestFailed, kCancel, 0, 41000,
+    {"RequestQueueFullFreedForTheCancel", kXferRequestFailed, kCancel, 0, 41000,
      [](Rig& r) { BusyQueue(r, serial::kTxQueueFull, 0, 40000); }, kBusy, serial::kTxQueueFull},
-    {"request, -36, never freed", kXferSendBufferFailed, "", 0, 91000,
+    {"RequestTxBusyNeverFreed", kXferSendBufferFailed, "", 0, 91000,
      [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); }, kBusy, serial::kTxBusy},
-    {"ACK, -9, freed for the cancel", kXferAckFailed, "C" + kCancel, 128, 41000,
+    {"AckQueueFullFreedForTheCancel", kXferAckFailed, "C" + kCancel, 128, 41000,
      [](Rig& r) { BusyQueue(r, serial::kTxQueueFull, 1, 40000); }, kBusy, serial::kTxQueueFull},
-    {"line drop within a block", serial::kNoDevice, "C\x06", 128, 1,
+    {"LineDropWithinABlock", serial::kNoDevice, "C\x06", 128, 1,
      [](Rig& r) {
        r.sender.damage = [&r](int index, int, const std::string& frame) {
          if (index == 0) return frame;
-         r.clock.SetOnIdle([&r](Port&) { return r.line.HangUp(), 0; });
+         r.clock.SetOnIdle([&r](Port&) {
+           r.line.HangUp();
+           return 0;
+         });
          return frame.substr(0, 60);  // the line goes away within block 2
        };
      },
      "", serial::kNoDevice},
 };
 
-TEST(XferReceiveTest, Runs) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    Rig r;
-    c.setup(r);
-    EXPECT_EQ(r.Receive(), c.result);
-    EXPECT_EQ(r.sender.heard, c.heard);
-    EXPECT_EQ(r.clock.now(), c.ms);
-    EXPECT_EQ(r.line.pendingInput(), 0u);
-    EXPECT_EQ(r.port->status, c.portStatus);
-    std::ifstream in(r.path, std::ios::binary);
-    EXPECT_EQ(in.is_open(), c.stored != kNoFile);
-    if (in) {
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
-                Padded(r.sender.data, c.stored));
-    }
-    std::string shown;
-    for (const std::string& text : r.messages) shown += text + '\n';
-    EXPECT_THAT(shown, HasSubstr(c.messages));
-    EXPECT_EQ(shown.ends_with("End of file, cleaning up\n"), c.result == 1) << shown;
-  }
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
 }
+
+class XferRunTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(XferRunTest, Receives) {
+  const Case& c = GetParam();
+  Rig r;
+  c.setup(r);
+  EXPECT_EQ(r.Receive(), c.result);
+  EXPECT_EQ(r.sender.heard, c.heard);
+  EXPECT_EQ(r.clock.now(), c.ms);
+  EXPECT_EQ(r.line.pendingInput(), 0u);
+  EXPECT_EQ(r.port->status, c.portStatus);
+  std::ifstream in(r.path, std::ios::binary);
+  EXPECT_EQ(in.is_open(), c.stored != kNoFile);
+  if (in) {
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), Padded(r.sender.data, c.stored));
+  }
+  std::string shown;
+  for (const std::string& text : r.messages) shown += text + '\n';
+  EXPECT_THAT(shown, HasSubstr(c.messages));
+  EXPECT_EQ(shown.ends_with("End of file, cleaning up\n"), c.result == 1) << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, XferRunTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(XferReceiveTest, AbortHooksPositiveAnswerIsAFailure) {
   Rig r;
-  SetAbortHook([](XferSession&) { return 3; });
+  SetAbortHook([](const XferView&) { return 3; });
   EXPECT_EQ(r.Receive(), kXferUserAbort);
 }
 
