@@ -16,6 +16,8 @@
 namespace brelin::app {
 namespace {
 
+constexpr std::uint64_t kTransferBlockSize = 128;
+
 // Opens the report for writing without truncating it, so that a download that fails later does
 // not cost the operator the previous report.
 void CheckWritable(const std::string& name) {
@@ -40,15 +42,37 @@ report::ReportOptions ChosenReportOptions(const MainModel& model) {
 }
 
 void AnalyseCommand(MainModel& model, const std::string& imagePath) {
+  model.analysisSummary.reset();
   // The choices are read when the analysis starts, not when the command was clicked: the
   // operator may change them while the instrument is being read.
-  report::AnalyseImage(model, model.pointTable, imagePath,
-                       {.path = model.OutputFileName(),
-                        .options = ChosenReportOptions(model),
-                        .serialNumber = model.deviceInfo.serialNumber});
+  model.analysisSummary = report::AnalyseImage(model, model.pointTable, imagePath,
+                                               {.path = model.OutputFileName(),
+                                                .options = ChosenReportOptions(model),
+                                                .serialNumber = model.deviceInfo.serialNumber});
+}
+
+std::string SummaryText(const report::AnalysisSummary& summary) {
+  return std::to_string(summary.records) + (summary.records == 1 ? " record" : " records") +
+         " read: " + std::to_string(summary.readings) +
+         (summary.readings == 1 ? " reading" : " readings") + " of " +
+         std::to_string(summary.points) + (summary.points == 1 ? " point" : " points") +
+         " in the report.";
+}
+
+std::string SummaryWarning(const report::AnalysisSummary& summary) {
+  // A download stores whole 128-byte blocks, so a fragment after the last record is normal there;
+  // only an image that is neither whole records nor whole blocks was cut short.
+  const std::uint64_t length = summary.records * report::kRecordSize + summary.trailingBytes;
+  if (summary.trailingBytes != 0 && length % kTransferBlockSize != 0) {
+    return "the image ends with " + std::to_string(summary.trailingBytes) +
+           " bytes that are not a whole record: it may be cut short";
+  }
+  if (summary.measurements == 0) return "the image holds no measurement record";
+  return {};
 }
 
 bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
+  model.analysisSummary.reset();
   model.AppendStatus("Checking output filename.\r\n");
   const std::string name = model.OutputFileName();
   if (name.empty()) {
@@ -68,6 +92,7 @@ bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
 }
 
 bool EraseCommand(MainModel& model) {
+  model.analysisSummary.reset();
   model.AppendStatus("Get data from KLV480.\r\n");
   return device::EraseMemory(model, model.portIndex);
 }

@@ -19,9 +19,14 @@ struct GetDataOptions {
 report::ReportOptions ChosenReportOptions(const MainModel& model);
 
 // Decodes the memory image at imagePath into model.pointTable and writes the report the model's
-// choices select, for the instrument in model.deviceInfo. Throws report::FileError when the image
-// cannot be read or the report cannot be written.
+// choices select, for the instrument in model.deviceInfo; model.analysisSummary says what it found.
+// Throws report::FileError when the image cannot be read or the report cannot be written.
 void AnalyseCommand(MainModel& model, const std::string& imagePath);
+
+// One line on what an analysis found: "300 records read: 812 readings of 250 points in the report."
+std::string SummaryText(const report::AnalysisSummary& summary);
+// Why the image may not be what the operator expects, or "" when nothing is odd about it.
+std::string SummaryWarning(const report::AnalysisSummary& summary);
 
 // Get Data: checks that an output file is chosen and can be written (a missing one is created
 // empty; an existing report is left as it is until the new one replaces it), runs the download

@@ -47,6 +47,9 @@ TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
                   "status:Creating ASCII file report.\r\n", "progress:100", "status:Done."));
   EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("NE480123"));
   EXPECT_EQ(model_.deviceInfo.serialNumber, 480123);
+  ASSERT_TRUE(model_.analysisSummary);
+  EXPECT_EQ(model_.analysisSummary->records, 202u) << "200 and the fill of the last block";
+  EXPECT_EQ(SummaryWarning(*model_.analysisSummary), "");
 
   // The second command continues the line of the first's "Done."; a serial number given by the
   // caller replaces the instrument's, and the choices are those shown when the analysis starts.
@@ -57,6 +60,21 @@ TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
   EXPECT_EQ(model_.log.events[15], "status:Checking output filename.\r\n");
   EXPECT_EQ(model_.deviceInfo.serialNumber, 42);
   EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("\"Data downloaded from device NE42\""));
+}
+
+TEST(SummaryTest, SaysWhatWentIntoTheReportAndWarnsOfOddImages) {
+  report::AnalysisSummary summary{
+      .records = 300, .measurements = 290, .trailingBytes = 0, .readings = 812, .points = 250};
+  EXPECT_EQ(SummaryText(summary), "300 records read: 812 readings of 250 points in the report.");
+  EXPECT_EQ(SummaryWarning(summary), "");
+  summary = {.records = 1, .measurements = 0, .trailingBytes = 0, .readings = 1, .points = 1};
+  EXPECT_EQ(SummaryText(summary), "1 record read: 1 reading of 1 point in the report.");
+  EXPECT_EQ(SummaryWarning(summary), "the image holds no measurement record");
+  summary = {.records = 10, .measurements = 9, .trailingBytes = 8, .readings = 9, .points = 1};
+  EXPECT_EQ(SummaryWarning(summary), "") << "128 bytes: one whole block of a download";
+  summary.trailingBytes = 4;
+  EXPECT_EQ(SummaryWarning(summary),
+            "the image ends with 4 bytes that are not a whole record: it may be cut short");
 }
 
 TEST_F(CommandsTest, NoFileChosenTouchesNothing) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "device/device_info.h"
 #include "device/sequences.h"
+#include "report/analysis.h"
 #include "report/point_table.h"
 #include "report/status_sink.h"
 
@@ -33,6 +35,8 @@ class MainModel : public device::SequenceListener, public report::StatusSink {
   void ShowMessage(std::string_view text) override = 0;
 
   report::PointTable pointTable{};
+  // What the last command's analysis found; empty when the last command analysed nothing.
+  std::optional<report::AnalysisSummary> analysisSummary;
   device::DeviceInfo deviceInfo{};
   std::int32_t portIndex = 0;  // 0 = first port (COM1)
 };

@@ -50,8 +50,15 @@ class ImageFile {
 
 int ImageDecoder::DecodeRecord(const std::uint8_t* record, std::size_t count) {
   // A fragment is the image's fill after its last record, not a measurement.
-  if (count < kRecordSize) return 0;
-  if ((record[0] & kKindMask) == kMeasurementKind) StoreMeasurement(record);
+  if (count < kRecordSize) {
+    trailingBytes_ += count;
+    return 0;
+  }
+  ++records_;
+  if ((record[0] & kKindMask) == kMeasurementKind) {
+    ++measurements_;
+    StoreMeasurement(record);
+  }
   return 0;
 }
 
@@ -73,24 +80,30 @@ void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
   slots[oldest] = {t, static_cast<std::uint16_t>(record[6] << 8 | record[7]), record[3]};
 }
 
-void ImageDecoder::Finish(PointTable& table, const ReportOptions& options) const {
+AnalysisSummary ImageDecoder::Finish(PointTable& table, const ReportOptions& options) const {
+  AnalysisSummary summary{
+      .records = records_, .measurements = measurements_, .trailingBytes = trailingBytes_};
   for (int p = 0; p < kPointCount; ++p) {
+    const int before = summary.readings;
     for (int k = 0; k < kSlotsPerPoint; ++k) {
       const Slot& decoded = points_[p].slots[k];
       PointSlot& slot = table[p][k];
       slot.timestamp = decoded.timestamp;
       if (decoded.timestamp == 0) continue;
+      ++summary.readings;
       slot.sensorType = decoded.sensorType;
       const ValueText text = FormatValue(options, decoded.sensorType, decoded.raw);
       const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
       std::memcpy(slot.valueText, view.data(), view.size());
       slot.valueText[view.size()] = '\0';
     }
+    if (summary.readings > before) ++summary.points;
   }
+  return summary;
 }
 
-void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
-                  const ReportRequest& request) {
+AnalysisSummary AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
+                             const ReportRequest& request) {
   sink.SetProgress(70);
   sink.AppendStatus("Analysing data.\r\n");
 
@@ -111,7 +124,7 @@ void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imageP
     }
     decoder->DecodeRecord(buffer, held);
   }
-  decoder->Finish(table, request.options);
+  const AnalysisSummary summary = decoder->Finish(table, request.options);
   sink.SetProgress(85);
 
   if (request.options.reportFormat == kAscii) {
@@ -122,6 +135,7 @@ void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imageP
     WriteCsvReport(sink, table, request.serialNumber, request.path);
   }
   sink.SetProgress(100);
+  return summary;
 }
 
 }  // namespace brelin::report

@@ -13,6 +13,15 @@ namespace brelin::report {
 
 inline constexpr std::size_t kRecordSize = 12;
 
+// What an analysis found in the image, for the operator to judge it by.
+struct AnalysisSummary {
+  std::uint64_t records = 0;       // whole records read
+  std::uint64_t measurements = 0;  // of which measurement records
+  std::size_t trailingBytes = 0;   // bytes after the last whole record (not decoded)
+  int readings = 0;                // readings in the point table, hence in the report
+  int points = 0;                  // points with at least one reading
+};
+
 // Decodes the records of a memory image into the slots of 1000 points. The slots are kept compact
 // (timestamp, raw value, sensor type) while records stream through, and are written into a point
 // table with their value texts once the last record is in.
@@ -28,8 +37,8 @@ class ImageDecoder {
   void StoreMeasurement(const std::uint8_t* record);
 
   // Replaces the table's timestamps and sensor types with the decoded ones and gives every
-  // non-empty slot its value text in the units the options select.
-  void Finish(PointTable& table, const ReportOptions& options) const;
+  // non-empty slot its value text in the units the options select. Returns what was decoded.
+  AnalysisSummary Finish(PointTable& table, const ReportOptions& options) const;
 
  private:
   struct Slot {
@@ -42,6 +51,9 @@ class ImageDecoder {
     std::array<Slot, kSlotsPerPoint> slots;
   };
   std::array<Point, kPointCount> points_{};
+  std::uint64_t records_ = 0;
+  std::uint64_t measurements_ = 0;
+  std::size_t trailingBytes_ = 0;
 };
 
 // The report to write and whom it is for.
@@ -54,7 +66,7 @@ struct ReportRequest {
 // Decodes the image file at `imagePath` into `table` and writes the report `request` describes.
 // Progress 70, 85, 100 and its status lines go to `sink`. Throws FileError when the image cannot
 // be opened or read, or the report cannot be written; the previous report then stays as it was.
-void AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
-                  const ReportRequest& request);
+AnalysisSummary AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
+                             const ReportRequest& request);
 
 }  // namespace brelin::report

@@ -139,9 +139,14 @@ TEST_F(AnalyseImageTest, TrailingFragmentIsNotDecoded) {
   const auto second = Measurement(8, 19, 0x00EA, 0);
   bytes.insert(bytes.end(), second.begin(), second.begin() + 8);
   WriteBytes(image, bytes);
-  Analyse(image);
+  const AnalysisSummary summary = AnalyseImage(sink, table, image, request);
   EXPECT_EQ(table[7][0].timestamp, 1078136100);
   EXPECT_EQ(table[8][0].timestamp, 0);
+  EXPECT_EQ(summary.records, 1u);
+  EXPECT_EQ(summary.measurements, 1u);
+  EXPECT_EQ(summary.trailingBytes, 8u);
+  EXPECT_EQ(summary.readings, 1);
+  EXPECT_EQ(summary.points, 1);
 
   // Any size gives the report of its whole records alone.
   const std::vector<std::uint8_t> generated = GenerateImage(87382, 3);  // 1 MiB + 8 bytes
@@ -155,6 +160,9 @@ TEST_F(AnalyseImageTest, TrailingFragmentIsNotDecoded) {
       reports[whole] = ReportBody();
     }
     EXPECT_EQ(reports[0], reports[1]) << size;
+    const AnalysisSummary summary = AnalyseImage(sink, table, image, request);
+    EXPECT_EQ(summary.records, size / 12) << size;
+    EXPECT_EQ(summary.trailingBytes, 0u) << size;
   }
 }
 
