@@ -54,6 +54,8 @@ struct XferView {
   std::int32_t blockNumber = 1;   // the block expected next; compared modulo 256
   std::int32_t bytesStored = -1;  // -1 until the file is open
   std::int32_t status = 0;        // the failure that ends the run; 0 while it goes on
+  std::int32_t fileError = 0;     // errno of the file operation behind kXferOpenFailed or
+                                  // kXferWriteFailed; 0 when none failed
 };
 
 using MessageSink = std::function<void(const char* text)>;
@@ -77,10 +79,12 @@ std::FILE* StdFileOpen(const XferView& run, const char* name, const char* mode);
 int CarrierLostHook(const XferView& run);
 
 // Receives one file into localName. options: tags ending with kOptEnd (null = empty list).
-// Returns 1 after a complete file; serial::kInvalidArgument for an unknown tag, before anything is
-// opened or sent; otherwise the failing kXfer code, or serial::kNoDevice when the line dropped. A
-// failed run leaves the file in place with the blocks stored so far.
+// Returns 1 after a complete file, flushed to disk and closed; serial::kInvalidArgument for an
+// unknown tag, before anything is opened or sent; otherwise the failing kXfer code
+// (kXferWriteFailed also when the file could not be flushed or closed), or serial::kNoDevice when
+// the line dropped. A failed run leaves the file in place with the blocks stored so far. When
+// `outcome` is given it receives the run's last view (bytesStored, status, fileError).
 int XferReceive(serial::Port& port, const char* localName, MessageSink sink, PassCallback cb,
-                const std::int32_t* options);
+                const std::int32_t* options, XferView* outcome = nullptr);
 
 }  // namespace brelin::xfer

@@ -4,9 +4,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "serial/clock.h"
 #include "serial/timed_io.h"
@@ -23,6 +31,16 @@ constexpr std::uint8_t kCancelSequence[20] = {
     kCan,       kCan,       kCan,       kCan,       kCan,       kCan,       kCan,
     kCan,       kCan,       kCan,       kBackspace, kBackspace, kBackspace, kBackspace,
     kBackspace, kBackspace, kBackspace, kBackspace, kBackspace, kBackspace};
+
+// Flushes the file's data from the system's cache to the disk. A device that cannot be synced
+// (a character device, say) has nothing to lose in a crash.
+bool SyncToDisk(std::FILE* file) {
+#ifdef _WIN32
+  return _commit(_fileno(file)) == 0;
+#else
+  return ::fsync(::fileno(file)) == 0 || errno == EINVAL || errno == EROFS;
+#endif
+}
 
 bool Busy(int result) {
   return result == serial::kTxQueueFull || result == serial::kTxBusy;
@@ -132,9 +150,21 @@ void XferFinish(XferSession& s) {
 
 void XferCloseFile(XferSession& s) {
   if (!s.file) return;
-  std::fflush(s.file);
-  std::fclose(s.file);
+  // A complete file is made durable before anyone relies on it; a failed run's file is only
+  // kept for salvage.
+  errno = 0;
+  bool written = std::fflush(s.file) == 0 && (s.status != 0 || SyncToDisk(s.file));
+  int error = errno;
+  if (std::fclose(s.file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   s.file = nullptr;
+  if (!written && s.status == 0) {
+    s.status = kXferWriteFailed;
+    s.fileError = error != 0 ? error : EIO;
+    XferMessage(s, "Failed to write file");
+  }
   if (s.modTime != -1) {
     // modTime counts local time: mktime reads the broken-down local time back as a moment.
     const std::time_t local = s.modTime;

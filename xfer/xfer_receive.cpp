@@ -1,6 +1,7 @@
 // The transfer request and the XMODEM block receiver.
 
 #include <algorithm>
+#include <cerrno>
 
 #include "serial/timed_io.h"
 #include "xfer/crc16.h"
@@ -230,8 +231,10 @@ void XferRun(XferSession& s) {
   for (;;) {
     if (!ReceiveBlock(s)) return XferFinish(s);
     if (s.header == kSoh || s.header == kStx) {
+      errno = 0;
       if (std::fwrite(s.buffer.get(), static_cast<std::size_t>(s.blockLength), 1, s.file) != 1) {
         s.status = kXferWriteFailed;
+        s.fileError = errno != 0 ? errno : EIO;
         return XferFinish(s);
       }
       s.bytesStored += s.blockLength;
@@ -249,7 +252,7 @@ void XferRun(XferSession& s) {
 }
 
 int XferReceive(serial::Port& port, const char* localName, MessageSink sink, PassCallback cb,
-                const std::int32_t* options) {
+                const std::int32_t* options, XferView* outcome) {
   XferSession s;
   s.localName = localName;
   s.port = &port;
@@ -272,10 +275,13 @@ int XferReceive(serial::Port& port, const char* localName, MessageSink sink, Pas
         s.option1027 = *++tag;
         break;
       default:
-        return serial::kInvalidArgument;
+        s.status = serial::kInvalidArgument;
+        break;
     }
+    if (s.status != 0) break;
   }
-  XferRun(s);
+  if (s.status == 0) XferRun(s);
+  if (outcome != nullptr) *outcome = s;
   return s.status != 0 ? s.status : s.filesReceived;
 }
 

@@ -1,5 +1,6 @@
 // Session set-up, local file, abort check and messages of a transfer run.
 
+#include <cerrno>
 #include <cstdarg>
 #include <new>
 
@@ -80,6 +81,7 @@ bool XferInit(XferSession& s) {
   s.blockLength = -1;
   s.blockNumber = 1;
   s.bytesStored = -1;
+  s.fileError = 0;
   s.buffer.reset(new (std::nothrow) std::uint8_t[kXferBufferSize]());
   if (!s.buffer) {
     XferMessage(s, "Failed to allocate XFER buffer(s)");
@@ -96,9 +98,11 @@ bool XferInit(XferSession& s) {
 bool XferOpenFile(XferSession& s) {
   s.bytesStored = 0;
   XferMessage(s, "Opening file %s", s.localName);
+  errno = 0;
   s.file = fileOpenHook(s, s.localName, "wb");
   if (!s.file) {
     s.status = kXferOpenFailed;
+    s.fileError = errno != 0 ? errno : EIO;
     XferMessage(s, "Failed to open file");
     XferFinish(s);
     return false;

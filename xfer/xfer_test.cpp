@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -96,6 +97,7 @@ struct Rig {
   std::vector<std::int32_t> options{kOptEnd};
   PassCallback onPass;
   std::vector<std::string> messages;
+  XferView outcome;
 
   Rig() {
     for (std::size_t i = 0; i < 384; ++i) sender.data += static_cast<char>(i * 7 + i / 256);
@@ -120,7 +122,7 @@ struct Rig {
     });
     return XferReceive(
         *port, path.c_str(), [this](const char* text) { messages.emplace_back(text); }, onPass,
-        options.data());
+        options.data(), &outcome);
   }
 };
 
@@ -166,6 +168,7 @@ struct Case {
   void (*setup)(Rig&);
   std::string messages = "";  // consecutive lines among those shown
   int portStatus = 0;
+  int fileError = 0;  // the errno the run's outcome names
 } const kCases[] = {
     {"CrcShortThenLongBlocksPadded", 1, "C\x06\x06\x06", 1152, 0,
      [](Rig& r) {
@@ -222,7 +225,7 @@ struct Case {
        SetFileOpenHook(
            [](const XferView&, const char*, const char*) -> std::FILE* { return nullptr; });
      },
-     "Opening file " + std::string(70, 'n') + "\nFailed to open file\n"},
+     "Opening file " + std::string(70, 'n') + "\nFailed to open file\n", 0, EIO},
     {"FileCannotBeWritten", kXferWriteFailed, "C" + kCancel, kNoFile, 1000,
      [](Rig&) {
        SetFileOpenHook([](const XferView&, const char*, const char*) {
@@ -230,7 +233,15 @@ struct Case {
          std::setvbuf(full, nullptr, _IONBF, 0);
          return full;
        });
-     }},
+     },
+     "", 0, ENOSPC},
+    // A buffered file takes every block and fails only when flushed: the run fails after all.
+    {"FullDiskFoundAtClose", kXferWriteFailed, kWhole + kCancel, kNoFile, 1000,
+     [](Rig&) {
+       SetFileOpenHook(
+           [](const XferView&, const char*, const char*) { return std::fopen("/dev/full", "wb"); });
+     },
+     "End of file, cleaning up\nFailed to write file\n", 0, ENOSPC},
     {"CarrierLost", kXferCarrierLost, kCancel, kNoFile, 1000,
      [](Rig& r) {
        r.line.SetModemStatus(0x30);
@@ -277,6 +288,8 @@ TEST_P(XferRunTest, Receives) {
   Rig r;
   c.setup(r);
   EXPECT_EQ(r.Receive(), c.result);
+  EXPECT_EQ(r.outcome.status, c.result == 1 ? 0 : c.result);
+  EXPECT_EQ(r.outcome.fileError, c.fileError);
   EXPECT_EQ(r.sender.heard, c.heard);
   EXPECT_EQ(r.clock.now(), c.ms);
   EXPECT_EQ(r.line.pendingInput(), 0u);
@@ -290,6 +303,9 @@ TEST_P(XferRunTest, Receives) {
   for (const std::string& text : r.messages) shown += text + '\n';
   EXPECT_THAT(shown, HasSubstr(c.messages));
   EXPECT_EQ(shown.ends_with("End of file, cleaning up\n"), c.result == 1) << shown;
+  if (c.result == 1) {
+    EXPECT_EQ(r.outcome.bytesStored, static_cast<std::int32_t>(c.stored));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, XferRunTest, ::testing::ValuesIn(kCases),
