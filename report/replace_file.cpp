@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "report/file_error.h"
@@ -20,6 +21,8 @@
 
 namespace brelin::report {
 namespace {
+
+constexpr int kMaxLinks = 40;  // as many as the system itself follows
 
 [[noreturn]] void Fail(const std::string& path, int error = errno) {
   throw FileError(path, std::strerror(error));
@@ -80,6 +83,14 @@ int Finish(int fd, const std::string& target) {
 }
 void Rename(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) Fail(to);
+  // The rename is an entry of the folder: sync the folder too, or a crash may undo it. Some file
+  // systems cannot sync a folder; the rename has happened all the same.
+  const std::string folder = std::filesystem::path(to).parent_path().string();
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
 }
 
 #endif
@@ -127,11 +138,34 @@ class TempFile {
 
 }  // namespace
 
-void ReplaceFileContent(const std::string& path, std::string_view content) {
+std::string ReplaceTarget(const std::string& path) {
   if (path.empty()) Fail(path, ENOENT);
-  TempFile temp(path);
-  temp.Write(path, content);
-  temp.RenameTo(path);
+  namespace fs = std::filesystem;
+  fs::path target = path;
+  std::error_code error;
+  for (int links = 0; fs::is_symlink(fs::symlink_status(target, error)); ++links) {
+    if (links == kMaxLinks) Fail(path, ELOOP);
+    const fs::path next = fs::read_symlink(target, error);
+    if (error) Fail(path, error.value());
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  const fs::file_status status = fs::status(target, error);
+  if (fs::is_directory(status)) Fail(path, EISDIR);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    throw FileError(path, "not a regular file");
+  }
+  return target.string();
+}
+
+void ReplaceFileContent(const std::string& path, std::string_view content) {
+  const std::string target = ReplaceTarget(path);
+  TempFile temp(target);
+  temp.Write(target, content);
+  temp.RenameTo(target);
+}
+
+void MoveIntoPlace(const std::string& from, const std::string& to) {
+  Rename(from, ReplaceTarget(to));
 }
 
 }  // namespace brelin::report

@@ -7,10 +7,12 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "report/file_error.h"
+#include "report/replace_file.h"
 #include "report/testing/recording_sink.h"
 #include "report/testing/temp_dir.h"
 
@@ -149,6 +151,50 @@ TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
   EXPECT_EQ(dir.Count(), 1u);
   Write(WriteAsciiReport, dir.Path("  "));  // a name of spaces is a name
   EXPECT_EQ(dir.Count(), 2u);
+}
+
+TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
+  // A link to a report elsewhere stays a link; the report it leads to is replaced.
+  ASSERT_EQ(::mkdir(dir.Path("reports").c_str(), 0755), 0);
+  WriteText(dir.Path("reports/latest.txt"), "old");
+  ASSERT_EQ(::symlink("reports/latest.txt", dir.Path("link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("link.txt", dir.Path("link2.txt").c_str()), 0);
+  Write(WriteAsciiReport, dir.Path("link2.txt"));
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.Path("link2.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_TRUE(ReadText(dir.Path("reports/latest.txt")).ends_with("Thu Jan 01, 1970 00:01\r\n"));
+  EXPECT_EQ(dir.Count(), 3u) << "no temporary file left";
+
+  // A dangling link gets its file made; a FIFO, a folder or a loop of links are refused by name.
+  ASSERT_EQ(::symlink("reports/new.txt", dir.Path("dangling").c_str()), 0);
+  Write(WriteCsvReport, dir.Path("dangling"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path("reports/new.txt")));
+  ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("loop", dir.Path("loop").c_str()), 0);
+  for (const std::string name : {"fifo", "reports", "loop"}) {
+    const std::string path = dir.Path(name);
+    try {
+      Write(WriteAsciiReport, path);
+      ADD_FAILURE() << name;
+    } catch (const FileError& e) {
+      const char* reason = name == "fifo"      ? ": not a regular file"
+                           : name == "reports" ? ": Is a directory"
+                                               : ": Too many levels of symbolic links";
+      EXPECT_EQ(e.what(), path + reason);
+    }
+  }
+  EXPECT_EQ(dir.Count(), 6u);
+}
+
+TEST_F(WriteReportTest, MoveIntoPlaceReplacesTheLinksTarget) {
+  WriteText(dir.Path("image.bin"), "old image");
+  ASSERT_EQ(::symlink("image.bin", dir.Path("KLV480.bin").c_str()), 0);
+  WriteText(dir.Path("KLV480.bin.part"), "new image");
+  MoveIntoPlace(dir.Path("KLV480.bin.part"), dir.Path("KLV480.bin"));
+  EXPECT_EQ(ReadText(dir.Path("image.bin")), "new image");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("KLV480.bin")));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("KLV480.bin.part")));
 }
 
 }  // namespace
