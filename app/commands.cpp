@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 
 #include "report/analysis.h"
 #include "report/file_error.h"
+#include "report/replace_file.h"
 
 namespace brelin::app {
 namespace {
@@ -80,13 +83,21 @@ bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
     return false;
   }
   model.AppendStatus("Creating output file.\r\n");
-  CheckWritable(name);
+  CheckWritable(report::ReplaceTarget(name));
+  // The image is received beside its target and replaces it only when complete: a failed or
+  // interrupted download leaves the previous image as it was, and the blocks it got for salvage.
+  const std::string image = report::ReplaceTarget(options.imagePath);
+  const std::string partial = image + ".part";
+  std::error_code ignored;
+  std::filesystem::remove(partial, ignored);
   model.AppendStatus("Get data from KLV480.\r\n");
-  if (!device::DownloadMemory(model, model.deviceInfo, model.portIndex, options.imagePath)) {
+  if (!device::DownloadMemory(model, model.deviceInfo, model.portIndex, partial)) {
+    if (std::filesystem::file_size(partial, ignored) == 0)
+      std::filesystem::remove(partial, ignored);
     return false;
   }
-  if (options.serialNumber) model.deviceInfo.serialNumber = *options.serialNumber;
-  AnalyseCommand(model, options.imagePath);
+  report::MoveIntoPlace(partial, image);
+  AnalyseCommand(model, image);
   model.AppendStatus("Done.");
   return true;
 }

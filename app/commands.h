@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "app/main_model.h"
@@ -12,7 +11,6 @@ namespace brelin::app {
 
 struct GetDataOptions {
   std::string imagePath = device::kImageFileName;  // written by the transfer, read by the analysis
-  std::optional<std::int32_t> serialNumber;        // replaces the instrument's in the report
 };
 
 // The report choices the model shows now.
@@ -30,10 +28,12 @@ std::string SummaryWarning(const report::AnalysisSummary& summary);
 
 // Get Data: checks that an output file is chosen and can be written (a missing one is created
 // empty; an existing report is left as it is until the new one replaces it), runs the download
-// and analyses the image it brought, ending with "Done.". Returns true then; false when no file is
-// chosen ("There is no output File name selected ") or the download failed (its message shown).
-// Throws report::FileError when the output file cannot be written (before the instrument is
-// contacted) or the analysis fails; the Port is closed by then.
+// into "<image>.part", puts the complete image in place of the previous one and analyses it,
+// ending with "Done.". Returns true then; false when no file is chosen ("There is no output File
+// name selected "), the download failed (its message shown; the previous image stays, the blocks
+// received stay in the .part file) or a stop was requested. Throws report::FileError when the
+// report or the image cannot be written (before the instrument is contacted when the name is not
+// a regular file or cannot be created) or the analysis fails; the Port is closed by then.
 bool GetDataCommand(MainModel& model, const GetDataOptions& options = {});
 
 // ERASE: runs the erase sequence on the chosen port, without asking. Returns its result.

@@ -2,9 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "app/testing/recording_model.h"
 #include "device/testing/simulated_instrument.h"
+#include "report/file_error.h"
 #include "report/image_generator.h"
 #include "report/testing/temp_dir.h"
 #include "serial/testing/virtual_clock.h"
@@ -51,15 +55,15 @@ TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
   EXPECT_EQ(model_.analysisSummary->records, 202u) << "200 and the fill of the last block";
   EXPECT_EQ(SummaryWarning(*model_.analysisSummary), "");
 
-  // The second command continues the line of the first's "Done."; a serial number given by the
-  // caller replaces the instrument's, and the choices are those shown when the analysis starts.
-  options_.serialNumber = 42;
+  // The second command continues the line of the first's "Done.", and the choices are those
+  // shown when the analysis starts.
   model_.ascii = false;
   ASSERT_TRUE(GetDataCommand(model_, options_));
   EXPECT_EQ(model_.log.events[14], "status:Done.");
   EXPECT_EQ(model_.log.events[15], "status:Checking output filename.\r\n");
-  EXPECT_EQ(model_.deviceInfo.serialNumber, 42);
-  EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("\"Data downloaded from device NE42\""));
+  EXPECT_THAT(ReadText(model_.outputFileName),
+              HasSubstr("\"Data downloaded from device NE480123\""));
+  EXPECT_FALSE(std::filesystem::exists(options_.imagePath + ".part"));
 }
 
 TEST(SummaryTest, SaysWhatWentIntoTheReportAndWarnsOfOddImages) {
@@ -85,19 +89,55 @@ TEST_F(CommandsTest, NoFileChosenTouchesNothing) {
   EXPECT_EQ(line_.opens(), 0);
 }
 
-TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReport) {
+TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReportAndImage) {
   report::testing::WriteText(model_.outputFileName, "previous report\r\n");
+  report::testing::WriteText(options_.imagePath, "previous image");
   config_.faults.cancelAfter = 1;
   device::testing::SimulatedInstrument klv(line_, config_);
   EXPECT_FALSE(GetDataCommand(model_, options_));
   EXPECT_EQ(ReadText(model_.outputFileName), "previous report\r\n");
-  EXPECT_THAT(model_.log.Only("message"), ElementsAre("Error in file transfer -606"));
+  EXPECT_EQ(ReadText(options_.imagePath), "previous image");
+  const std::string partial = options_.imagePath + ".part";
+  EXPECT_EQ(std::filesystem::file_size(partial), 128u) << "the blocks received, for salvage";
+  EXPECT_THAT(model_.log.Only("message"),
+              ElementsAre("Error in file transfer -606: the instrument cancelled\nThe 128 bytes "
+                          "received are kept in " +
+                          partial));
+  EXPECT_FALSE(model_.analysisSummary);
 
-  // A report that did not exist is created empty, as a sign that it can be written.
+  // A report that did not exist is created empty, as a sign that it can be written; a transfer
+  // that stored nothing leaves no .part behind.
+  config_.faults.cancelAfter = 0;
+  device::testing::SimulatedInstrument again(line_, config_);
   model_.outputFileName = dir_.Path("new.txt");
   EXPECT_FALSE(GetDataCommand(model_, options_));
   EXPECT_EQ(ReadText(model_.outputFileName), "");
-  EXPECT_TRUE(std::filesystem::exists(model_.outputFileName));
+  EXPECT_FALSE(std::filesystem::exists(partial));
+}
+
+TEST_F(CommandsTest, OnlyRegularFilesAreReplacedAndLinksStayLinks) {
+  device::testing::SimulatedInstrument klv(line_, config_);
+  const std::string fifo = dir_.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const bool image : {true, false}) {
+    GetDataOptions options = options_;
+    testing::RecordingModel model;
+    model.outputFileName = image ? model_.outputFileName : fifo;
+    if (image) options.imagePath = fifo;
+    try {
+      GetDataCommand(model, options);
+      ADD_FAILURE() << "no FileError";
+    } catch (const report::FileError& e) {
+      EXPECT_EQ(e.what(), fifo + ": not a regular file");
+    }
+  }
+  EXPECT_EQ(line_.opens(), 0) << "refused before the instrument is contacted";
+
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.Path("images")));
+  std::filesystem::create_symlink("images/latest.bin", options_.imagePath);
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  EXPECT_TRUE(std::filesystem::is_symlink(options_.imagePath));
+  EXPECT_EQ(std::filesystem::file_size(dir_.Path("images/latest.bin")), 2432u);
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ int RunGetData(const GetDataOptions& options) {
   model.portIndex = index;
   app::GetDataOptions download;
   download.imagePath = options.image;
-  if (options.report.SerialGiven()) download.serialNumber = options.report.serial;
   bool done = false;
   const int status = RunCommand(model, [&] { done = app::GetDataCommand(model, download); });
   return status == kExitDone && !done ? kExitFailed : status;

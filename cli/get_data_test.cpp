@@ -126,7 +126,7 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   EXPECT_LT(log.find("< system"), log.find("< LOCK"));
 }
 
-TEST_F(GetDataTest, FailuresKeepThePreviousReport) {
+TEST_F(GetDataTest, FailuresKeepThePreviousReportAndImage) {
   struct Case {
     std::vector<std::string> flags;
     const char *message, *logHas, *logLacks;
@@ -135,18 +135,23 @@ TEST_F(GetDataTest, FailuresKeepThePreviousReport) {
       {{"--refuse"}, "No download allowed !!!\n", "< LOCK", "< system"},
       {{"--silent"}, "No response of KLV480\n", "< UNLOCK", "< LOCK"},
       {{"--crlf"}, "No response of KLV480\n", "< UNLOCK", "< DOWNLOAD"},
-      {{"--cancel-after", "3"}, "Error in file transfer -606\n", "< DOWNLOAD", "< LOCK"},
+      {{"--cancel-after", "3"},
+       "Error in file transfer -606: the instrument cancelled\nThe 384 bytes received are kept in ",
+       "< LOCK",
+       "< system"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.flags[0]);
     StartSimulator(c.flags);
     brelin::report::testing::WriteText(report_, "yesterday's report\r\n");
+    brelin::report::testing::WriteText(image_, "yesterday's image");
     for (int session = 0; session < 2; ++session) {  // the simulator is ready for the next one
       const Result r = GetData();
       EXPECT_EQ(r.exitStatus, 1);
       EXPECT_THAT(r.err, HasSubstr(c.message));
     }
     EXPECT_EQ(ReadText(report_), "yesterday's report\r\n");
+    EXPECT_EQ(ReadText(image_), "yesterday's image");
     const std::string log = ReadText(log_);
     EXPECT_THAT(log, HasSubstr(c.logHas));
     EXPECT_THAT(log, Not(HasSubstr(c.logLacks)));

@@ -1,7 +1,9 @@
 #include "device/sequences.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "device/command.h"
@@ -15,7 +17,6 @@ namespace {
 
 constexpr char kNoResponse[] = "No response of KLV480";
 constexpr char kDownloadRefused[] = "No download allowed !!!\n";
-constexpr char kTransferFailed[] = "Error in file transfer %i";
 constexpr char kDone[] = "Done.";
 
 constexpr unsigned kDownloadReplySize = 15;
@@ -75,7 +76,64 @@ bool Unlock(serial::Port& port) {
   return port.status >= 0 && ReplyAccepted(reply);
 }
 
+// Locks the instrument again whatever failed before: a failure left in the status word would keep
+// the command's line end from being sent. When the operator is stopping, nobody waits for the
+// reply (a dead or silent line must not hold the exit up).
+void Lock(serial::Port& port, SequenceListener& listener) {
+  port.ClearError();
+  ClearLine(port);
+  if (listener.StopRequested()) {
+    serial::WriteString(port, kLockCommand, kCommandTerminator);
+  } else {
+    SendCommand(port, kLockCommand, kCommandTerminator);
+  }
+}
+
+const char* TransferMeaning(int code) {
+  switch (code) {
+    case xfer::kXferNoBuffer:
+      return "out of memory";
+    case xfer::kXferRequestFailed:
+    case xfer::kXferAckFailed:
+    case xfer::kXferSendBufferFailed:
+    case xfer::kXferSendCharFailed:
+      return "the serial line does not take data (flow control held?)";
+    case xfer::kXferUserAbort:
+      return "interrupted";
+    case xfer::kXferCancelled:
+      return "the instrument cancelled";
+    case xfer::kXferNoHeader:
+      return "the instrument did not send (10 waits)";
+    case xfer::kXferTooManyRetries:
+      return "too many damaged blocks (10 tries of one block)";
+    case xfer::kXferBadHeader:
+      return "the instrument sent something other than a block";
+    case xfer::kXferCarrierLost:
+      return "the carrier went away";
+    case serial::kNoDevice:
+      return "the serial line went away (adapter unplugged?)";
+    default:
+      return "";
+  }
+}
+
 }  // namespace
+
+std::string TransferFailureText(int code, const std::string& imagePath, int fileError,
+                                std::int64_t bytesStored) {
+  std::string text = "Error in file transfer " + std::to_string(code);
+  if (code == xfer::kXferOpenFailed || code == xfer::kXferWriteFailed) {
+    text += ": the memory image file could not be written: " + imagePath + ": " +
+            std::strerror(fileError != 0 ? fileError : EIO);
+  } else if (const std::string_view meaning = TransferMeaning(code); !meaning.empty()) {
+    text += ": ";
+    text += meaning;
+  }
+  if (bytesStored > 0) {
+    text += "\nThe " + std::to_string(bytesStored) + " bytes received are kept in " + imagePath;
+  }
+  return text;
+}
 
 bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
                     const std::string& imagePath) {
@@ -89,6 +147,10 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   }
   listener.SetProgress(kStartedProgress);
   serial::Pause(kAfterUnlockMs);
+  if (listener.StopRequested()) {
+    Lock(*port, listener);
+    return false;
+  }
 
   serial::WriteString(*port, kDownloadCommand, kCommandTerminator);
   std::size_t received = ReadReply(*port, buffer, kDownloadReplySize, kBlockReplyTimeoutMs);
@@ -103,11 +165,19 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   ScanDownloadReply(info, buffer.data(), received);
 
   const std::int32_t noOptions[] = {xfer::kOptEnd};
-  const int result = xfer::XferReceive(*port, imagePath.c_str(), {}, {}, noOptions);
+  const auto stopCheck = [&listener](xfer::XferView& run) {
+    if (listener.StopRequested()) run.status = xfer::kXferUserAbort;
+  };
+  xfer::XferView outcome;
+  const int result =
+      xfer::XferReceive(*port, imagePath.c_str(), {}, stopCheck, noOptions, &outcome);
   if (result < 0) {
-    char message[64];
-    std::snprintf(message, sizeof message, kTransferFailed, result);
-    listener.ShowMessage(message);
+    // The receiver has sent its cancel sequence; the instrument is still unlocked.
+    if (!listener.StopRequested()) {
+      listener.ShowMessage(
+          TransferFailureText(result, imagePath, outcome.fileError, outcome.bytesStored));
+    }
+    Lock(*port, listener);
     return false;
   }
 
@@ -119,8 +189,8 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   serial::WriteString(*port, kSystemCommand, kCommandTerminator);
   received = ReadReply(*port, buffer, kSystemReplySize, kSystemReplyTimeoutMs);
   ParseSystemInfo(info, buffer.data(), received);
-  ClearLine(*port);
-  SendCommand(*port, kLockCommand, kCommandTerminator);
+  Lock(*port, listener);
+  if (listener.StopRequested()) return false;
   listener.SetProgress(kLockedProgress);
   serial::Pause(kAfterLockMs);
   return true;
@@ -137,16 +207,21 @@ bool EraseMemory(SequenceListener& listener, int portIndex) {
     listener.ShowMessage(kNoResponse);
     return false;
   }
+  if (listener.StopRequested()) {
+    Lock(*port, listener);
+    return false;
+  }
   listener.AppendStatus("Erasing data in the KLV480.\r\n");
   serial::WriteString(*port, kEraseCommand, kCommandTerminator);
   ReadReply(*port, buffer, kEraseReplySize, kBlockReplyTimeoutMs);  // not examined
 
-  for (int i = 0; i < kEraseSteps; ++i) {
+  // The instrument erases whatever happens here; a stop only cuts the wait short.
+  for (int i = 0; i < kEraseSteps && !listener.StopRequested(); ++i) {
     serial::Pause(kEraseStepMs);
     listener.SetProgress(kStartedProgress + (9 * i) / 10);  // 10 to 99, some twice
   }
-  ClearLine(*port);
-  SendCommand(*port, kLockCommand, kCommandTerminator);
+  Lock(*port, listener);
+  if (listener.StopRequested()) return false;
   listener.SetProgress(kErasedProgress);
   serial::Pause(kAfterLockMs);
   listener.AppendStatus(kDone);

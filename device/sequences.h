@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,9 @@ class SequenceListener {
   virtual void SetProgress(int position) = 0;
   // The failure that ends the sequence, in the system's own words.
   virtual void ShowMessage(std::string_view text) = 0;
+  // True once the operator has asked to stop (an interrupt, the window closing). The sequence then
+  // ends at its next step: a transfer with its cancel sequence, an unlocked instrument with LOCK.
+  virtual bool StopRequested() { return false; }
 
  protected:
   ~SequenceListener() = default;
@@ -35,12 +39,18 @@ class SequenceListener {
 // into `info` and locks it again. Status lines, progress and failures go to the listener. Returns
 // true when the instrument is locked again after a complete transfer (the caller then analyses
 // the image and ends with "Done."); false after it showed "No response of KLV480", "No download
-// allowed !!!\n" or "Error in file transfer <code>". The Port is closed on every path.
+// allowed !!!\n" or a TransferFailureText, or when a stop was requested (nothing shown). Once
+// UNLOCK is accepted, every path sends LOCK. The Port is closed on every path.
 bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
                     const std::string& imagePath = kImageFileName);
 
+// "Error in file transfer <code>: <what it means>", and where the blocks received so far are.
+std::string TransferFailureText(int code, const std::string& imagePath, int fileError,
+                                std::int64_t bytesStored);
+
 // Unlocks the instrument, sends the erase command, shows the erase running for ten seconds and
-// locks it again. Returns true when it ran to "Done."; false after "No response of KLV480".
+// locks it again. Returns true when it ran to "Done."; false after "No response of KLV480", or
+// when a stop was requested (LOCK sent if UNLOCK was accepted).
 bool EraseMemory(SequenceListener& listener, int portIndex);
 
 }  // namespace brelin::device

@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "device/testing/recording_listener.h"
 #include "device/testing/simulated_instrument.h"
 #include "report/image_generator.h"
 #include "report/testing/temp_dir.h"
 #include "serial/testing/virtual_clock.h"
 #include "sim/xmodem_sender.h"
+#include "xfer/xfer.h"
 
 namespace brelin::device {
 namespace {
@@ -74,15 +77,74 @@ TEST_F(SequenceTest, RefusedDownloadStillLocks) {
   EXPECT_FALSE(line_.isOpen());
 }
 
-TEST_F(SequenceTest, CancelledTransferEndsWithoutLock) {
+TEST_F(SequenceTest, FailedTransferStillLocks) {
   config_.faults.cancelAfter = 2;
   testing::SimulatedInstrument& klv = Instrument();
   EXPECT_FALSE(DownloadMemory(listener_, info_, 0, image_));
-  EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "DOWNLOAD"}));
-  EXPECT_THAT(listener_.Only("message"), ElementsAre("Error in file transfer -606"));
+  EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "DOWNLOAD", "LOCK"}));
+  EXPECT_FALSE(klv.instrument().unlocked());
+  EXPECT_THAT(listener_.Only("message"),
+              ElementsAre("Error in file transfer -606: the instrument cancelled\nThe 256 bytes "
+                          "received are kept in " +
+                          image_));
   EXPECT_THAT(listener_.Only("progress"), ElementsAre("10"));
   EXPECT_EQ(std::filesystem::file_size(image_), 2u * 128) << "stored blocks stay";
   EXPECT_FALSE(line_.isOpen());
+}
+
+// A stop at each stage: after UNLOCK's answer, in the transfer, during the system read. Each
+// ends with LOCK (after the cancel sequence in the transfer) and shows nothing.
+TEST_F(SequenceTest, StopAtEachStageLocksAndShowsNothing) {
+  const struct {
+    const char* stopAt;
+    Commands commands;
+    const char* written;  // what the Port sent after DOWNLOAD's line
+  } kStages[] = {
+      {"progress:10", {"UNLOCK", "LOCK"}, ""},
+      {"status:Downloading data from KLV480.\r\n",
+       {"UNLOCK", "DOWNLOAD", "LOCK"},
+       "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\bLOCK\n"},
+      {"status:Obtaining KLV480 system info.\r\n",
+       {"UNLOCK", "DOWNLOAD", "", "system", "LOCK"},
+       nullptr},
+  };
+  for (const auto& stage : kStages) {
+    SCOPED_TRACE(stage.stopAt);
+    listener_ = {};
+    listener_.stopAt = stage.stopAt;
+    testing::SimulatedInstrument& klv = Instrument();
+    EXPECT_FALSE(DownloadMemory(listener_, info_, 0, image_));
+    EXPECT_EQ(klv.commands(), stage.commands);
+    EXPECT_FALSE(klv.instrument().unlocked());
+    EXPECT_THAT(listener_.Only("message"), ElementsAre());
+    if (stage.written != nullptr) {
+      const std::string& written = klv.written();
+      const std::size_t download = written.find("DOWNLOAD\n");
+      EXPECT_EQ(download == std::string::npos ? "" : written.substr(download + 9), stage.written);
+    }
+    EXPECT_FALSE(line_.isOpen());
+  }
+  // The erase: a stop before the erase command sends LOCK and nothing else.
+  listener_ = {};
+  listener_.stopAt = "progress:10";
+  testing::SimulatedInstrument& klv = Instrument();
+  EXPECT_FALSE(EraseMemory(listener_, 0));
+  EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "LOCK"}));
+  EXPECT_FALSE(klv.instrument().memory().empty());
+}
+
+TEST(TransferFailureTextTest, NumberMeaningAndWhereTheBlocksAre) {
+  EXPECT_EQ(TransferFailureText(xfer::kXferNoHeader, "KLV480.bin.part", 0, 0),
+            "Error in file transfer -608: the instrument did not send (10 waits)");
+  EXPECT_EQ(TransferFailureText(xfer::kXferWriteFailed, "x.part", ENOSPC, 4096),
+            "Error in file transfer -607: the memory image file could not be written: x.part: No "
+            "space left on device\nThe 4096 bytes received are kept in x.part");
+  EXPECT_EQ(TransferFailureText(xfer::kXferOpenFailed, "/ro/x.part", EACCES, 0),
+            "Error in file transfer -602: the memory image file could not be written: /ro/x.part: "
+            "Permission denied");
+  EXPECT_EQ(TransferFailureText(serial::kNoDevice, "x", 0, 0),
+            "Error in file transfer -14: the serial line went away (adapter unplugged?)");
+  EXPECT_EQ(TransferFailureText(-999, "x", 0, 0), "Error in file transfer -999");
 }
 
 TEST_F(SequenceTest, EraseRunsItsAnimationInVirtualTime) {

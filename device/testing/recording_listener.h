@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,9 +10,15 @@
 namespace brelin::device::testing {
 
 // A SequenceListener that records what the sequences tell the operator, in order:
-// "status:<text>", "progress:<n>" and "message:<text>".
+// "status:<text>", "progress:<n>" and "message:<text>". It asks to stop once the event stopAt has
+// been recorded.
 struct RecordingListener : SequenceListener {
   std::vector<std::string> events;
+  std::string stopAt;
+
+  bool StopRequested() override {
+    return !stopAt.empty() && std::find(events.begin(), events.end(), stopAt) != events.end();
+  }
 
   void AppendStatus(std::string_view text) override {
     events.push_back("status:" + std::string(text));
