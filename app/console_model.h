@@ -36,6 +36,10 @@ class ConsoleModel : public MainModel {
   // Writes the message as one line.
   void ShowMessage(std::string_view text) override;
 
+  // Asks stopQuery, when there is one (the command line's signal handling).
+  bool StopRequested() override { return stopQuery != nullptr && stopQuery(); }
+  bool (*stopQuery)() = nullptr;
+
   // Ends a waiting partial line and removes the progress bar. Also done on destruction.
   void Flush();
   // Whether a ShowMessage reported a failure.

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
+#include "cli/interrupt.h"
 #include "report/file_error.h"
 
 namespace brelin::cli {
 
 int RunCommand(app::ConsoleModel& model, const std::function<void()>& work) {
+  model.stopQuery = StopRequested;
   try {
     work();
   } catch (const report::FileError& e) {
@@ -15,6 +17,10 @@ int RunCommand(app::ConsoleModel& model, const std::function<void()>& work) {
     return kExitFailed;
   }
   model.Flush();
+  if (const int signal = InterruptSignal(); signal != 0) {
+    std::fprintf(stderr, "brelin-cli: interrupted\n");
+    return InterruptedExitStatus(signal);
+  }
   return model.messageShown() ? kExitFailed : kExitDone;
 }
 

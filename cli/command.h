@@ -10,8 +10,9 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Runs one command's work on `model` and gives its exit status: kExitDone, or kExitFailed when a
-// file error (printed as "brelin-cli: <path>: <reason>") or a message of the model ended it.
+// Runs one command's work on `model` and gives its exit status: kExitDone, kExitFailed when a
+// file error (printed as "brelin-cli: <path>: <reason>") or a message of the model ended it, or
+// InterruptedExitStatus when a signal asked the command to stop ("brelin-cli: interrupted").
 int RunCommand(app::ConsoleModel& model, const std::function<void()>& work);
 
 }  // namespace brelin::cli

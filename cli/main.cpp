@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/erase.h"
 #include "cli/get_data.h"
+#include "cli/interrupt.h"
 #include "cli/ports.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   brelin::cli::RegisterGetData(app, exitStatus);
   brelin::cli::RegisterErase(app, exitStatus);
 
+  brelin::cli::CatchInterrupts();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

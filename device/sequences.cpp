@@ -142,7 +142,7 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   OpenedPort port(portIndex);
   ClearLine(*port);
   if (!Unlock(*port)) {
-    listener.ShowMessage(kNoResponse);
+    if (!listener.StopRequested()) listener.ShowMessage(kNoResponse);
     return false;
   }
   listener.SetProgress(kStartedProgress);
