@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "serial/driver.h"
+
 // The one place that picks the platform's driver and the meaning of its error codes.
 #ifdef _WIN32
 #include "serial/win_driver.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/driver.h"
 #include "serial/testing/test_driver.h"
 #include "serial/testing/virtual_clock.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "serial/line_settings.h"
+#include "serial/driver.h"
 #include "serial/timed_io.h"
 #include "serial/win_sys.h"
 
