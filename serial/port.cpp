@@ -273,4 +273,12 @@ int PortDescriptor(const Port& port) {
   return port.driver->Descriptor(port);
 }
 
+void RestoreStatus(Port& port, std::int32_t saved) {
+  port.status = saved;
+}
+
+void SetCount(Port& port, std::uint32_t count) {
+  port.count = count;
+}
+
 }  // namespace brelin::serial

@@ -50,7 +50,8 @@ struct PortOps {
 };
 
 // A serial port as the rest of the system sees it. Created by OpenPort (never null) and ended by
-// its Close operation, whether or not the device opened.
+// its Close operation, whether or not the device opened. Only serial/ writes its fields: the other
+// layers read them and change them through the operations and the functions below.
 struct Port {
   void* driverData = nullptr;  // the driver's private record
   Port* next = nullptr;        // PortList link
@@ -106,5 +107,13 @@ int CarrierDetect(Port& port);
 
 // The descriptor of an open Port for waiting in poll(), or -1.
 int PortDescriptor(const Port& port);
+
+// Puts back a status word read before an attempt the caller retries (a full transmit queue), so
+// that a retry that succeeds leaves no failure behind.
+void RestoreStatus(Port& port, std::int32_t saved);
+
+// Sets the byte count: to the total of several writes a caller reports as one, or to 0 before a
+// call that leaves it alone when it fails early.
+void SetCount(Port& port, std::uint32_t count);
 
 }  // namespace brelin::serial

@@ -166,6 +166,16 @@ TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
 }
 
+TEST_F(PortTest, CallersPutTheStatusWordBackAndSetTheCount) {
+  Port* port = line_.Open();
+  line_.SetTxRoom(0);
+  EXPECT_EQ(port->WriteChar('A'), kTxQueueFull);  // a caller that will retry it
+  RestoreStatus(*port, kOk);
+  EXPECT_EQ(port->status, kOk);
+  SetCount(*port, 7);  // the total of several writes
+  EXPECT_EQ(port->count, 7u);
+}
+
 TEST(MapSystemErrorTest, TranslatesErrno) {
   for (int e : {ENOENT, ENODEV, ENXIO}) EXPECT_EQ(MapSystemError(e), kNoDevice);
   for (int e : {EBUSY, EWOULDBLOCK, EACCES, EPERM}) EXPECT_EQ(MapSystemError(e), kPortInUse);
