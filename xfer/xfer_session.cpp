@@ -88,7 +88,7 @@ bool XferInit(XferSession& s) {
     return false;
   }
   s.header = -1;
-  s.port->status = 0;
+  s.port->ClearError();
   if (XferAbortCheck(s)) return StopAfterAbort(s);
   return true;
 }
