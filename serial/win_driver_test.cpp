@@ -170,10 +170,13 @@ TEST(MapSystemErrorTest, TranslatesWin32Errors) {
 
 TEST(ComDiscoveryTest, PortsAreCom1To256IndexedByNumber) {
   // The runner maps COM1 to the pseudo-terminal; the host may add others after it.
-  ASSERT_FALSE(PortTable().empty());
+  std::vector<PortEntry> found = DiscoverPorts();
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0].path, "COM1") << "in COM number order";
+  EXPECT_EQ(found[0].byId, "\\\\.\\COM1");
+  EXPECT_FALSE(found[0].description.empty()) << "the system's name of the device";
+  ASSERT_FALSE(PortTable().empty()) << "filled by discovery";
   EXPECT_EQ(PortTable()[0].path, "COM1");
-  EXPECT_EQ(PortTable()[0].byId, "\\\\.\\COM1");
-  EXPECT_FALSE(PortTable()[0].description.empty()) << "the system's name of the device";
 
   const std::pair<const char*, int> texts[] = {
       {"COM1", 0},        {"com12", 11}, {"\\\\.\\COM256", 255},
@@ -187,7 +190,10 @@ TEST(ComDiscoveryTest, PortsAreCom1To256IndexedByNumber) {
       {0, "\\\\.\\COM1"}, {255, "\\\\.\\COM256"}, {256, ""}, {-1, ""}};
   for (auto [index, path] : paths) EXPECT_EQ(PortPath(index), path) << index;
 
-  SetPortTable({{"COM3", "", "third"}, {"COM1", "", "first"}, {"LPT1", "", "not a COM port"}});
+  SetPortTable({{"COM3", "", "third"},
+                {"COM1", "", "first"},
+                {"LPT1", "", "not a COM port"},
+                {"COM0", "", "no such number"}});
   const std::vector<PortEntry>& table = PortTable();
   ASSERT_EQ(table.size(), 3u);
   EXPECT_EQ(table[0].description, "first");
