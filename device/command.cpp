@@ -47,7 +47,7 @@ std::string SendCommand(serial::Port& port, const char* command, int terminator)
   serial::WriteString(port, command, terminator);
   if (port.status < 0) return kErrorReply;
   char line[kReplyLineSize] = {};
-  port.count = 0;
+  serial::SetCount(port, 0);
   serial::ReadLine(port, line, sizeof line, terminator, kReplyTimeoutMs);
   if (port.status < 0) return kErrorReply;
   const std::size_t stored = std::min<std::size_t>(port.count, sizeof line - 1);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "serial/driver.h"
+
 // The one place that picks the platform's driver and the meaning of its error codes.
 #ifdef _WIN32
 #include "serial/win_driver.h"
@@ -269,6 +271,14 @@ int MapPosixError(int error) {
 int PortDescriptor(const Port& port) {
   if (port.driver == nullptr || port.driver->Descriptor == nullptr) return -1;
   return port.driver->Descriptor(port);
+}
+
+void RestoreStatus(Port& port, std::int32_t saved) {
+  port.status = saved;
+}
+
+void SetCount(Port& port, std::uint32_t count) {
+  port.count = count;
 }
 
 }  // namespace brelin::serial

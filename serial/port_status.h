@@ -2,7 +2,7 @@
 
 namespace brelin::serial {
 
-// Results of the serial layer's operations. 0 (or a byte, or a count) is success; a failing
+// Results of the serial layer's operations. kOk (or a byte, or a count) is success; a failing
 // operation also writes its code into the Port's sticky status word, except kNothingReceived.
 inline constexpr int kOk = 0;
 inline constexpr int kPlatformFailure = -1;  // any other system failure
@@ -19,6 +19,6 @@ inline constexpr int kBadParity = -26;
 inline constexpr int kBadDataBits = -27;
 inline constexpr int kBadStopBits = -28;
 inline constexpr int kLineTooLong = -31;  // ReadLine: line longer than the buffer
-inline constexpr int kTxBusy = -36;       // transmitter cannot take data now (treated as -9)
+inline constexpr int kTxBusy = -36;       // transmitter cannot take data: as kTxQueueFull
 
 }  // namespace brelin::serial

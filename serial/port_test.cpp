@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/driver.h"
 #include "serial/testing/test_driver.h"
 #include "serial/testing/virtual_clock.h"
 
@@ -163,6 +164,16 @@ TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
   }
   line_.FailNext(TestLine::Op::kModemStatus, kNotSupported);
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
+}
+
+TEST_F(PortTest, CallersPutTheStatusWordBackAndSetTheCount) {
+  Port* port = line_.Open();
+  line_.SetTxRoom(0);
+  EXPECT_EQ(port->WriteChar('A'), kTxQueueFull);  // a caller that will retry it
+  RestoreStatus(*port, kOk);
+  EXPECT_EQ(port->status, kOk);
+  SetCount(*port, 7);  // the total of several writes
+  EXPECT_EQ(port->count, 7u);
 }
 
 TEST(MapSystemErrorTest, TranslatesErrno) {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "serial/discovery.h"
-#include "serial/line_settings.h"
+#include "serial/driver.h"
 #include "serial/posix_sys.h"
 #include "serial/timed_io.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/port.h"
+#include "serial/driver.h"
 
 namespace brelin::serial {
 

@@ -109,7 +109,7 @@ TEST_F(PtyTest, SetLineValidatesAndApplies) {
   EXPECT_EQ(port->UseXonXoff(1), kOk);
   EXPECT_EQ(Settings().c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
   EXPECT_EQ(port->UseDtrDsr(1), kNotSupported);
-  EXPECT_EQ(port->SetDtr(0), kOk);  // a pty has no modem lines; the contract says 0
+  EXPECT_EQ(port->SetDtr(0), kOk);  // a pty has no modem lines; the contract says kOk
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
 }
 
@@ -168,8 +168,8 @@ TEST_F(PtyTest, HangUpWhileWaitingEndsTheWait) {
   char line[8];
   unsigned char block[8];
   const std::function<int(Port&)> waits[] = {
-      [](Port& p) { return ReadCharTimed(p, -1); },
-      [&](Port& p) { return ReadLine(p, line, sizeof line, '\n', -1); },
+      [](Port& p) { return ReadCharTimed(p, kNoTimeLimit); },
+      [&](Port& p) { return ReadLine(p, line, sizeof line, '\n', kNoTimeLimit); },
       [&](Port& p) { return ReadBlock(p, block, sizeof block, kGenerous); }};
   for (const auto& wait : waits) {
     Port* port = Open();
@@ -228,7 +228,7 @@ TEST_F(PtyTest, InterruptedCallsAreRepeated) {
                &SysCalls::poll>(Sys());
   Port* port = Open();
   EXPECT_EQ(port->SetLine(19200, 'N', 8, 2), kOk);
-  EXPECT_EQ(WriteString(*port, "ABC", -2), kOk);
+  EXPECT_EQ(WriteString(*port, "ABC", kCrLf), kOk);
   EXPECT_EQ(ReadMaster(5), "ABC\r\n");
   ASSERT_EQ(write(master_, "x\r\n\0\xff", 5), 5);  // raw: no byte is changed or eaten
   unsigned char block[5];

@@ -12,9 +12,6 @@ namespace brelin::serial {
 namespace {
 
 constexpr int kPollSliceMs = 10;
-constexpr int kNoLimit = -1;
-constexpr int kCrLf = -2;
-constexpr int kNoTerminator = -1;
 constexpr unsigned kDrainChunk = 64;
 
 IdleHookFn idleHook = PollIdle;
@@ -31,7 +28,7 @@ void ReadBuffer(Port& port, void* buffer, unsigned n) {
 }
 
 bool Expired(std::uint32_t start, int timeout) {
-  return timeout != kNoLimit && TimedOut(start, timeout, TickCount());
+  return timeout != kNoTimeLimit && TimedOut(start, timeout, TickCount());
 }
 
 }  // namespace

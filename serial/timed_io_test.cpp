@@ -39,10 +39,10 @@ TEST_F(TimedIoTest, ReadCharTimed) {
   EXPECT_EQ(ReadCharTimed(*port_, 500), 'x');
   EXPECT_EQ(clock_.now(), 801u);
   line_.FeedAfter(100000, "z");
-  EXPECT_EQ(ReadCharTimed(*port_, -1), 'z');  // no limit
+  EXPECT_EQ(ReadCharTimed(*port_, kNoTimeLimit), 'z');
   int calls = 0;
   clock_.SetOnIdle([&](Port&) { return ++calls == 5 ? -77 : 0; });
-  EXPECT_EQ(ReadCharTimed(*port_, -1), -77);
+  EXPECT_EQ(ReadCharTimed(*port_, kNoTimeLimit), -77);
   EXPECT_EQ(port_->status, -77);
 }
 
@@ -64,17 +64,17 @@ TEST_F(TimedIoTest, ReadLineTerminatorsCapacityAndTimeouts) {
   } cases[] = {
       {"LF keeps a CR before it", "OK\r\n", 20, '\n', kOk, "OK\r", ""},
       {"LF stops before a trailing CR", "OK\n\r", 20, '\n', kOk, "OK", "\r"},
-      {"CR LF ends, lone CR kept", "A\rB\r\n", 20, -1, kOk, "A\rB", ""},
-      {"lone LF is data for CR LF", "A\nB\r\nC", 20, -2, kOk, "A\nB", "C"},
-      {"CR LF fits in capacity 3", "AB\r\n", 3, -1, kOk, "AB", ""},
+      {"CR LF ends, lone CR kept", "A\rB\r\n", 20, kNoTerminator, kOk, "A\rB", ""},
+      {"lone LF is data for CR LF", "A\nB\r\nC", 20, kCrLf, kOk, "A\nB", "C"},
+      {"CR LF fits in capacity 3", "AB\r\n", 3, kNoTerminator, kOk, "AB", ""},
       {"held CR overflows capacity 3", "AB\r\n", 3, '\n', kLineTooLong, "AB", ""},
       {"overflow keeps what fit", "ABCDEF\n", 4, '\n', kLineTooLong, "ABC", "EF\n"},
       {"terminator CR", "AB\rC", 20, '\r', kOk, "AB", "C"},
       {"terminator NUL", std::string("AB\0C", 4), 20, 0, kOk, "AB", "C"},
       {"terminator 255", "AB\xff", 20, 255, kOk, "AB", ""},
-      {"CR CR LF", "A\r\r\n", 20, -1, kOk, "A\r", ""},
+      {"CR CR LF", "A\r\r\n", 20, kNoTerminator, kOk, "A\r", ""},
       {"timeout keeps held CR", "AB\r", 20, '\n', kNothingReceived, "AB\r", ""},
-      {"timeout drops held CR", "AB\r", 20, -1, kNothingReceived, "AB", ""},
+      {"timeout drops held CR", "AB\r", 20, kNoTerminator, kNothingReceived, "AB", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,7 +86,8 @@ TEST_F(TimedIoTest, ReadLineTerminatorsCapacityAndTimeouts) {
     EXPECT_EQ(ReadLine(*port_, buffer, c.capacity, c.terminator, 200), c.result);
     EXPECT_EQ(std::string(buffer, port_->count), c.text);
     EXPECT_EQ(buffer[port_->count], '\0');
-    EXPECT_EQ(port_->status, c.result == kLineTooLong ? kLineTooLong : kOk);  // never -8
+    EXPECT_EQ(port_->status,
+              c.result == kLineTooLong ? kLineTooLong : kOk);  // never kNothingReceived
     EXPECT_EQ(line_.pendingInput(), c.left.size());
   }
 }
@@ -95,7 +96,7 @@ TEST_F(TimedIoTest, ReadLineRejectsBadArgumentsBeforeReading) {
   line_.Feed("OK\n");
   char buffer[8] = "keep";
   port_->count = 99;
-  for (auto [capacity, terminator] : {std::pair{0u, 10}, {1u, 10}, {8u, 256}, {8u, -3}}) {
+  for (auto [capacity, terminator] : {std::pair{0u, 10}, {1u, 10}, {8u, 256}, {8u, kCrLf - 1}}) {
     port_->ClearError();
     EXPECT_EQ(ReadLine(*port_, buffer, capacity, terminator, 100), kInvalidArgument);
     EXPECT_EQ(port_->status, kInvalidArgument);
@@ -110,7 +111,7 @@ TEST_F(TimedIoTest, ReadLineAcrossChunksAndFailures) {
   line_.FeedAt(100, "O");
   line_.FeedAt(200, "K\r");
   line_.FeedAt(300, "\n");
-  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, -1, 500), kOk);
+  EXPECT_EQ(ReadLine(*port_, buffer, sizeof buffer, kNoTerminator, 500), kOk);
   EXPECT_STREQ(buffer, "OK");
   port_->status = kTxQueueFull;  // an earlier failure comes back at the end of the line
   line_.Feed("X\n");
@@ -126,8 +127,12 @@ TEST_F(TimedIoTest, ReadLineAcrossChunksAndFailures) {
 
 TEST_F(TimedIoTest, WriteStringTerminatorsAndStickyFailure) {
   const std::tuple<const char*, int, int, std::string> cases[] = {
-      {"UNLOCK", 10, kOk, "UNLOCK\n"},  {"AB", -2, kOk, "AB\r\n"}, {"AB", -1, kOk, "AB"},
-      {"AB", 255, kOk, "AB\xff"},       {"", 10, kOk, "\n"},       {"AB", -3, kInvalidArgument, ""},
+      {"UNLOCK", 10, kOk, "UNLOCK\n"},
+      {"AB", kCrLf, kOk, "AB\r\n"},
+      {"AB", kNoTerminator, kOk, "AB"},
+      {"AB", 255, kOk, "AB\xff"},
+      {"", 10, kOk, "\n"},
+      {"AB", kCrLf - 1, kInvalidArgument, ""},
       {"AB", 256, kInvalidArgument, ""}};
   for (const auto& [text, terminator, result, sent] : cases) {
     port_->ClearError();
@@ -143,7 +148,7 @@ TEST_F(TimedIoTest, WriteStringTerminatorsAndStickyFailure) {
   EXPECT_EQ(WriteString(*port_, "GH", 10), kTxQueueFull);  // text goes, terminator does not
   EXPECT_EQ(line_.TakeOutput(), "GH");
   port_->ClearError();
-  EXPECT_EQ(WriteString(*port_, "GH", -2), kOk);
+  EXPECT_EQ(WriteString(*port_, "GH", kCrLf), kOk);
   EXPECT_EQ(line_.TakeOutput(), "GH\r\n");
   EXPECT_EQ(port_->count, 1u);  // the last write made
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "serial/line_settings.h"
+#include "serial/driver.h"
 #include "serial/timed_io.h"
 #include "serial/win_sys.h"
 
@@ -45,11 +45,14 @@ VersionSource versionSource = nullptr;
 const WinCalls kReal{
     .CreateFileA = ::CreateFileA,
     .CloseHandle = ::CloseHandle,
+    .CreateEventA = ::CreateEventA,
     .ClearCommError = ::ClearCommError,
     .ReadFile = ::ReadFile,
     .WriteFile = ::WriteFile,
     .GetOverlappedResult = ::GetOverlappedResult,
     .SetCommState = ::SetCommState,
+    .SetCommTimeouts = ::SetCommTimeouts,
+    .PurgeComm = ::PurgeComm,
     .GetCommModemStatus = ::GetCommModemStatus,
     .EscapeCommFunction = ::EscapeCommFunction,
 };
@@ -114,8 +117,8 @@ void* NewData() {
 void DeleteData(void* data) {
   auto* d = static_cast<WindowsPortData*>(data);
   if (d != nullptr) {
-    if (d->readOverlapped.hEvent != nullptr) CloseHandle(d->readOverlapped.hEvent);
-    if (d->writeOverlapped.hEvent != nullptr) CloseHandle(d->writeOverlapped.hEvent);
+    if (d->readOverlapped.hEvent != nullptr) sys.CloseHandle(d->readOverlapped.hEvent);
+    if (d->writeOverlapped.hEvent != nullptr) sys.CloseHandle(d->writeOverlapped.hEvent);
   }
   std::free(data);
 }
@@ -134,8 +137,8 @@ int OpenDevice(Port& port, int portNumber) {
   if (handle == INVALID_HANDLE_VALUE) return Fail(port, LastError());
   d.handle = handle;
 
-  d.readOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  d.writeOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  d.readOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  d.writeOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (d.readOverlapped.hEvent == nullptr || d.writeOverlapped.hEvent == nullptr) {
     int code = LastError();
     sys.CloseHandle(handle);
@@ -170,7 +173,7 @@ int OpenDevice(Port& port, int portNumber) {
   // Reads return at once with what is queued; writes have no time limit.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  SetCommTimeouts(handle, &timeouts);
+  sys.SetCommTimeouts(handle, &timeouts);
   return port.status;
 }
 
@@ -254,7 +257,7 @@ int RxUsed(Port& port) {
 }
 
 int ClearTx(Port& port) {
-  return PurgeComm(Data(port).handle, PURGE_TXCLEAR) ? kOk : Fail(port, LastError());
+  return sys.PurgeComm(Data(port).handle, PURGE_TXCLEAR) ? kOk : Fail(port, LastError());
 }
 
 int WriteBuffer(Port& port, const void* data, unsigned n) {

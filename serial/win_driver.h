@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "serial/port.h"
+#include "serial/driver.h"
 
 namespace brelin::serial {
 

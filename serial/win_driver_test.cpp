@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "serial/clock.h"
+#include "serial/discovery.h"
 #include "serial/timed_io.h"
 #include "serial/win_sys.h"
 
@@ -151,33 +153,135 @@ TEST_F(ComPortTest, PortsThatCannotOpenAnswerNotSupported) {
 }
 
 TEST(MapSystemErrorTest, TranslatesWin32Errors) {
+  // Negative: the open errors of the 16-bit interface, which keep their meaning.
   const std::pair<int, int> cases[] = {{ERROR_FILE_NOT_FOUND, kNoDevice},
+                                       {ERROR_PATH_NOT_FOUND, kNoDevice},
                                        {ERROR_ACCESS_DENIED, kPortInUse},
                                        {ERROR_INVALID_PARAMETER, kPlatformFailure},
-                                       {-12, kBadBaudRate}};  // our own codes keep their meaning
+                                       {-1, kInvalidPort},
+                                       {-2, kPortInUse},
+                                       {-4, kOutOfMemory},
+                                       {-10, kNoDevice},
+                                       {-11, kBadDataBits},
+                                       {-12, kBadBaudRate},
+                                       {-3, kPlatformFailure}};
   for (auto [error, status] : cases) EXPECT_EQ(MapSystemError(error), status) << error;
 }
 
-// What a pseudo-terminal under Wine never does, made by fakes around the real calls.
+TEST(ComDiscoveryTest, PortsAreCom1To256IndexedByNumber) {
+  // The runner maps COM1 to the pseudo-terminal; the host may add others after it.
+  std::vector<PortEntry> found = DiscoverPorts();
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0].path, "COM1") << "in COM number order";
+  EXPECT_EQ(found[0].byId, "\\\\.\\COM1");
+  EXPECT_FALSE(found[0].description.empty()) << "the system's name of the device";
+  ASSERT_FALSE(PortTable().empty()) << "filled by discovery";
+  EXPECT_EQ(PortTable()[0].path, "COM1");
+
+  const std::pair<const char*, int> texts[] = {
+      {"COM1", 0},        {"com12", 11}, {"\\\\.\\COM256", 255},
+      {"7", 7},           {"255", 255},  {"COM0", -1},
+      {"COM257", -1},     {"256", -1},   {"-1", -1},
+      {"", -1},           {"COM", -1},   {"COM1x", -1},
+      {"/dev/ttyS0", -1}, {"COMx", -1},  {"\\\\.\\7", 7}};
+  for (auto [text, index] : texts) EXPECT_EQ(ResolvePort(text), index) << text;
+  EXPECT_EQ(AddPortPath("\\\\.\\COM5"), 4);
+  const std::pair<int, const char*> paths[] = {
+      {0, "\\\\.\\COM1"}, {255, "\\\\.\\COM256"}, {256, ""}, {-1, ""}};
+  for (auto [index, path] : paths) EXPECT_EQ(PortPath(index), path) << index;
+
+  SetPortTable({{"COM3", "", "third"},
+                {"COM1", "", "first"},
+                {"LPT1", "", "not a COM port"},
+                {"COM0", "", "no such number"}});
+  const std::vector<PortEntry>& table = PortTable();
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table[0].description, "first");
+  EXPECT_EQ(table[1].path, "") << "COM2 is absent";
+  EXPECT_EQ(table[2].description, "third");
+}
+
+// What a pseudo-terminal under Wine never does, made by fakes around the real calls, and what the
+// driver asked of the device.
 struct Fakes {
   DWORD outQueued = 0, errorsOnce = 0, modemBits = 0;
+  int inQueued = -1;                            // cbInQue to report; -1: what the device holds
+  DWORD clearCommFailure = 0, readFailure = 0;  // these calls fail with this error
   bool writeLeftPending = false;  // the real write is done, but reported as still in progress
+  bool readLeftPending = false;   // the same for reads; only a waiting GetOverlappedResult ends it
+  bool closeFails = false;
+  int failingEvent = 0;  // the CreateEventA call (1-based) that fails
+  int events = 0;
   const void* writtenFrom = nullptr;
   OVERLAPPED* writeRecord = nullptr;
+  OVERLAPPED* readRecord = nullptr;
   int writeResults = 0;  // GetOverlappedResult calls on the write record
+  std::string flow;      // the flow control fields of the last DCB applied
+  DWORD purged = 0;      // PurgeComm's flags
   std::vector<std::string> calls;
+  std::vector<HANDLE> made, closed;
 } fakes;
+
+std::string Flow(const DCB& d) {
+  auto n = [](unsigned v) { return std::to_string(v); };
+  return "CTS " + n(d.fOutxCtsFlow) + " RTS " + n(d.fRtsControl) + " DSR " + n(d.fOutxDsrFlow) +
+         " DTR " + n(d.fDtrControl) + " X " + n(d.fOutX) + n(d.fInX);
+}
 
 class FakedComPortTest : public ComPortTest {
  protected:
   void SetUp() override {
     fakes = Fakes{};
     WinCalls& calls = WinSys();
-    calls.ClearCommError = [](HANDLE h, LPDWORD errors, LPCOMSTAT stat) {
+    calls.CreateFileA = [](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                           DWORD disposition, DWORD flags, HANDLE templateFile) {
+      fakes.calls.push_back(std::string(name) + " share " + std::to_string(share) +
+                            ((flags & FILE_FLAG_OVERLAPPED) != 0 ? " overlapped" : ""));
+      HANDLE h = RealWinCalls().CreateFileA(name, access, share, security, disposition, flags,
+                                            templateFile);
+      if (h != INVALID_HANDLE_VALUE) fakes.made.push_back(h);
+      return h;
+    };
+    calls.CreateEventA = [](LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial,
+                            LPCSTR name) -> HANDLE {
+      if (++fakes.events == fakes.failingEvent) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+      }
+      HANDLE h = RealWinCalls().CreateEventA(security, manual, initial, name);
+      fakes.made.push_back(h);
+      return h;
+    };
+    calls.CloseHandle = [](HANDLE h) -> BOOL {
+      fakes.calls.push_back("CloseHandle");
+      fakes.closed.push_back(h);
+      BOOL ok = RealWinCalls().CloseHandle(h);
+      if (!fakes.closeFails) return ok;
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    };
+    calls.ClearCommError = [](HANDLE h, LPDWORD errors, LPCOMSTAT stat) -> BOOL {
+      if (fakes.clearCommFailure != 0) {
+        SetLastError(fakes.clearCommFailure);
+        return FALSE;
+      }
       BOOL ok = RealWinCalls().ClearCommError(h, errors, stat);
       *errors |= std::exchange(fakes.errorsOnce, 0);
       stat->cbOutQue = fakes.outQueued;
+      if (fakes.inQueued >= 0) stat->cbInQue = static_cast<DWORD>(fakes.inQueued);
       return ok;
+    };
+    calls.ReadFile = [](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+      fakes.readRecord = o;
+      if (fakes.readFailure != 0) {
+        SetLastError(fakes.readFailure);
+        return FALSE;
+      }
+      BOOL ok = RealWinCalls().ReadFile(h, buffer, n, got, o);
+      if (!ok || !fakes.readLeftPending) return ok;
+      *got = 0;
+      SetLastError(ERROR_IO_PENDING);
+      return FALSE;
     };
     calls.WriteFile = [](HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) {
       fakes.writtenFrom = data;
@@ -188,9 +292,32 @@ class FakedComPortTest : public ComPortTest {
       SetLastError(ERROR_IO_PENDING);
       return FALSE;
     };
-    calls.GetOverlappedResult = [](HANDLE h, LPOVERLAPPED o, LPDWORD n, BOOL wait) {
-      if (o == fakes.writeRecord) ++fakes.writeResults;
+    calls.GetOverlappedResult = [](HANDLE h, LPOVERLAPPED o, LPDWORD n, BOOL wait) -> BOOL {
+      if (o == fakes.writeRecord) {
+        ++fakes.writeResults;
+        fakes.calls.push_back("write finished");
+      }
+      if (o == fakes.readRecord && fakes.readLeftPending && !wait) {
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+      }
       return RealWinCalls().GetOverlappedResult(h, o, n, wait);
+    };
+    calls.SetCommState = [](HANDLE h, LPDCB dcb) {
+      fakes.flow = Flow(*dcb);
+      return RealWinCalls().SetCommState(h, dcb);
+    };
+    calls.SetCommTimeouts = [](HANDLE h, LPCOMMTIMEOUTS t) {
+      fakes.calls.push_back("timeouts " + std::to_string(t->ReadIntervalTimeout) + " " +
+                            std::to_string(t->ReadTotalTimeoutMultiplier) + " " +
+                            std::to_string(t->ReadTotalTimeoutConstant) + " " +
+                            std::to_string(t->WriteTotalTimeoutMultiplier) + " " +
+                            std::to_string(t->WriteTotalTimeoutConstant));
+      return RealWinCalls().SetCommTimeouts(h, t);
+    };
+    calls.PurgeComm = [](HANDLE h, DWORD flags) {
+      fakes.purged = flags;
+      return RealWinCalls().PurgeComm(h, flags);
     };
     calls.GetCommModemStatus = [](HANDLE, LPDWORD bits) -> BOOL {
       *bits = fakes.modemBits;
@@ -200,12 +327,6 @@ class FakedComPortTest : public ComPortTest {
       fakes.calls.push_back(function == CLRDTR ? "CLRDTR" : function == CLRRTS ? "CLRRTS" : "?");
       return RealWinCalls().EscapeCommFunction(h, function);
     };
-    calls.CreateFileA = [](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                           DWORD disposition, DWORD flags, HANDLE templateFile) {
-      fakes.calls.push_back(std::string(name) + " share " + std::to_string(share));
-      return RealWinCalls().CreateFileA(name, access, share, security, disposition, flags,
-                                        templateFile);
-    };
   }
   void TearDown() override {
     ComPortTest::TearDown();
@@ -213,20 +334,28 @@ class FakedComPortTest : public ComPortTest {
   }
 };
 
-TEST_F(FakedComPortTest, RoomIsWhatTheTransmitQueueLeaves) {
+TEST_F(FakedComPortTest, QueuesAreWhatTheDeviceReports) {
   Port* port = OpenCom1();
-  std::string block(100, 'r');
+  fakes.outQueued = 100;
+  fakes.inQueued = 1000;
+  EXPECT_EQ(port->TxUsed(), 100);
+  EXPECT_EQ(port->TxFree(), 950);
+  EXPECT_EQ(port->RxUsed(), 1000);
+  EXPECT_EQ(port->RxFree(), 50);
   fakes.outQueued = 1000;
+  std::string block(100, 'r');
   EXPECT_EQ(port->WriteBuffer(block.data(), 100), kTxQueueFull);
   EXPECT_EQ(port->count, 50u);
+  EXPECT_EQ(port->status, kTxQueueFull);
   port->ClearError();
-  fakes.outQueued = 2000;  // more than was asked for: no room, not 4 GB of it
+  fakes.outQueued = fakes.inQueued = 2000;  // more than was asked for: no room, not 4 GB of it
   EXPECT_EQ(port->TxFree(), 0);
+  EXPECT_EQ(port->RxFree(), 0);
   EXPECT_EQ(port->WriteBuffer(block.data(), 10), kTxQueueFull);
   EXPECT_EQ(port->count, 0u);
 }
 
-TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenAndIsFinishedBeforeTheNext) {
+TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenPendingReadIsWaitedFor) {
   Port* port = OpenCom1();
   fakes.writeLeftPending = true;
   char text[] = "abc";
@@ -236,9 +365,58 @@ TEST_F(FakedComPortTest, PendingWriteCountsAsWrittenAndIsFinishedBeforeTheNext) 
   EXPECT_EQ(fakes.writeResults, 0) << "a write in flight is not waited for";
   EXPECT_EQ(port->WriteChar('d'), kOk);
   EXPECT_EQ(fakes.writeResults, 1) << "finished before the record and copy are reused";
+  fakes.readLeftPending = true;
   char echoed[5] = {};
   EXPECT_EQ(ReadBlock(*port, echoed, 4, kGenerous), kOk);
   EXPECT_STREQ(echoed, "abcd");
+  ASSERT_NE(fakes.readRecord, nullptr);
+  EXPECT_NE(fakes.readRecord->hEvent, fakes.writeRecord->hEvent)
+      << "a write in flight must not end the wait of a read";
+}
+
+TEST_F(FakedComPortTest, DeviceFailuresAreReportedNotTakenForData) {
+  Port* port = OpenCom1();
+  fakes.inQueued = 1;
+  fakes.readFailure = ERROR_ACCESS_DENIED;  // a read that never started has no result to take
+  EXPECT_EQ(port->ReadChar(), kPortInUse);
+  EXPECT_EQ(port->count, 0u);
+  EXPECT_EQ(port->status, kPortInUse);
+  port->ClearError();
+  fakes.clearCommFailure = ERROR_GEN_FAILURE;  // an adapter that was pulled
+  EXPECT_EQ(port->RxUsed(), kPlatformFailure);
+  char byte = 0;
+  EXPECT_EQ(port->ReadBuffer(&byte, 1), kPlatformFailure);
+  EXPECT_EQ(port->WriteChar('y'), kPlatformFailure);
+  EXPECT_EQ(port->count, 0u);
+  EXPECT_EQ(port->status, kPlatformFailure);
+}
+
+TEST_F(FakedComPortTest, LineControlReachesTheDevice) {
+  // RTS and DTR: 0 dropped, 1 raised, 2 handshake.
+  const struct {
+    const char* name;
+    int (*change)(Port&);
+    const char* flow;
+  } steps[] = {
+      {"XON/XOFF on", [](Port& p) { return p.UseXonXoff(1); }, "CTS 0 RTS 1 DSR 0 DTR 1 X 11"},
+      {"RTS/CTS on", [](Port& p) { return p.UseRtsCts(1); }, "CTS 1 RTS 2 DSR 0 DTR 1 X 11"},
+      {"DTR/DSR on", [](Port& p) { return p.UseDtrDsr(1); }, "CTS 1 RTS 2 DSR 1 DTR 2 X 11"},
+      {"XON/XOFF off", [](Port& p) { return p.UseXonXoff(0); }, "CTS 1 RTS 2 DSR 1 DTR 2 X 00"},
+      {"RTS/CTS off", [](Port& p) { return p.UseRtsCts(0); }, "CTS 0 RTS 0 DSR 1 DTR 2 X 00"},
+      {"DTR/DSR off", [](Port& p) { return p.UseDtrDsr(0); }, "CTS 0 RTS 0 DSR 0 DTR 0 X 00"},
+      {"RTS raised", [](Port& p) { return p.SetRts(1); }, "CTS 0 RTS 1 DSR 0 DTR 0 X 00"},
+      {"DTR raised", [](Port& p) { return p.SetDtr(1); }, "CTS 0 RTS 1 DSR 0 DTR 1 X 00"},
+      {"RTS dropped", [](Port& p) { return p.SetRts(0); }, "CTS 0 RTS 0 DSR 0 DTR 1 X 00"},
+      {"DTR dropped", [](Port& p) { return p.SetDtr(0); }, "CTS 0 RTS 0 DSR 0 DTR 0 X 00"},
+  };
+  Port* port = OpenCom1();
+  for (const auto& step : steps) {
+    fakes.flow.clear();
+    EXPECT_EQ(step.change(*port), kOk) << step.name;
+    EXPECT_EQ(fakes.flow, step.flow) << step.name;
+  }
+  EXPECT_EQ(port->ClearTx(), kOk);
+  EXPECT_EQ(fakes.purged, static_cast<DWORD>(PURGE_TXCLEAR)) << "the receive queue is left alone";
 }
 
 TEST_F(FakedComPortTest, LineErrorsAndModemLinesShowUntilCleared) {
@@ -258,21 +436,27 @@ TEST_F(FakedComPortTest, LineErrorsAndModemLinesShowUntilCleared) {
   EXPECT_EQ(port->LineStatus(), 0);
 }
 
-TEST_F(FakedComPortTest, OpenNamesTheDeviceAndCloseDropsTheLinesFirst) {
-  Port* missing = OpenPort(5, 9600, 'N', 8, 1);
-  EXPECT_EQ(missing->status, kNoDevice);
-  missing->Close();
+TEST_F(FakedComPortTest, OpenAndCloseReleaseEveryHandle) {
+  EXPECT_EQ(OpenPort(5, 9600, 'N', 8, 1)->status, kNoDevice);
+  fakes.failingEvent = 2;
+  EXPECT_EQ(OpenPort(0, 9600, 'N', 8, 1)->status, kPortInUse);  // what CreateEventA said
+  CloseAllPorts();
   Port* port = OpenCom1();
-  WinSys().CloseHandle = [](HANDLE h) -> BOOL {
-    fakes.calls.push_back("CloseHandle");
-    RealWinCalls().CloseHandle(h);
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  };
+  fakes.writeLeftPending = true;
+  EXPECT_EQ(port->WriteChar('x'), kOk);
+  fakes.closeFails = true;
   EXPECT_EQ(port->Close(), kPlatformFailure);
   EXPECT_EQ(PortListHead(), nullptr) << "released all the same";
-  EXPECT_EQ(fakes.calls, (std::vector<std::string>{"\\\\.\\COM6 share 0", "\\\\.\\COM1 share 0",
-                                                   "CLRDTR", "CLRRTS", "CloseHandle"}));
+  const std::string com1 = "\\\\.\\COM1 share 0 overlapped";
+  EXPECT_EQ(fakes.calls,
+            (std::vector<std::string>{
+                "\\\\.\\COM6 share 0 overlapped", com1, "CloseHandle", "CloseHandle", com1,
+                "timeouts " + std::to_string(MAXDWORD) + " 0 0 0 0",  // reads never wait
+                "CLRDTR", "CLRRTS", "write finished",  // the last bytes reach the line
+                "CloseHandle", "CloseHandle", "CloseHandle"}));
+  std::sort(fakes.made.begin(), fakes.made.end());
+  std::sort(fakes.closed.begin(), fakes.closed.end());
+  EXPECT_EQ(fakes.closed, fakes.made);
 }
 
 TEST_F(ComPortTest, HangUpEndsTheWaitWithAFailure) {

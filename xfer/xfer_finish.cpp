@@ -71,7 +71,7 @@ int XferSendChar(XferSession& s, int c) {
         s.status = kXferSendCharFailed;
         return result;
       }
-      port.status = saved;  // a retried send leaves no error in the Port
+      serial::RestoreStatus(port, saved);  // a retried send leaves no error in the Port
     } else {
       XferMessage(s, "Error %d sending buffer", result);
       s.status = result == serial::kNoDevice ? serial::kNoDevice : kXferSendCharFailed;
@@ -102,7 +102,7 @@ int XferSendBuffer(XferSession& s, const void* data, unsigned n) {
   for (;;) {
     const int result = port.WriteBuffer(bytes + total, n - total);
     total += std::min(port.count, n - total);
-    port.count = total;
+    serial::SetCount(port, total);
     const std::int32_t left = MsLeft(deadline);
     if (Busy(result)) {
       if (left <= 0) {
@@ -110,7 +110,7 @@ int XferSendBuffer(XferSession& s, const void* data, unsigned n) {
         s.status = kXferSendBufferFailed;
         return result;
       }
-      port.status = saved;
+      serial::RestoreStatus(port, saved);
     } else if (result < 0) {
       XferMessage(s, "Error %d sending buffer", result);
       s.status = result == serial::kNoDevice ? serial::kNoDevice : kXferSendBufferFailed;

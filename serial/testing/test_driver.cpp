@@ -5,7 +5,7 @@
 #include <map>
 
 #include "serial/clock.h"
-#include "serial/line_settings.h"
+#include "serial/driver.h"
 
 namespace brelin::serial::testing {
 namespace {
@@ -127,6 +127,18 @@ struct TestDriverOps {
     return result;
   }
 };
+
+Port* TestLine::Open(int baudRate, int parity, int dataBits, int stopBits) {
+  return OpenPort(TestDriver(), portNumber_, baudRate, parity, dataBits, stopBits);
+}
+
+ScopedTestDriver::ScopedTestDriver() {
+  SetDefaultDriver(&TestDriver());
+}
+
+ScopedTestDriver::~ScopedTestDriver() {
+  SetDefaultDriver(nullptr);
+}
 
 TestLine::TestLine(int portNumber) : portNumber_(portNumber) {
   Lines()[portNumber] = this;

@@ -16,9 +16,10 @@ namespace brelin::serial::testing {
 
 // An in-memory serial line behind the ordinary driver table. A TestLine stands for the device at
 // one port number: Ports opened on it through TestDriver() (or OpenPort while a ScopedTestDriver
-// lives) reach it. Exclusive like a device (a second open gets -3); a number without a line opens
-// with -14; destroying the line under an open Port turns its operations into -14. Operations the
-// layers above never call keep the driver table's defaults (-24). Not thread-safe.
+// lives) reach it. Exclusive like a device (a second open gets kPortInUse); a number without a line
+// opens with kNoDevice; destroying the line under an open Port turns its operations into kNoDevice.
+// Operations the layers above never call keep the driver table's defaults (kNotSupported). Not
+// thread-safe.
 const Driver& TestDriver();  // the in-memory driver (driverKind kTestDriverKind, no descriptor)
 
 class TestLine {
@@ -31,9 +32,8 @@ class TestLine {
   TestLine(const TestLine&) = delete;
   TestLine& operator=(const TestLine&) = delete;
 
-  Port* Open(int baudRate = 9600, int parity = 'N', int dataBits = 8, int stopBits = 1) {
-    return OpenPort(TestDriver(), portNumber_, baudRate, parity, dataBits, stopBits);
-  }
+  // OpenPort on this line through TestDriver(), whatever the default driver is.
+  Port* Open(int baudRate = 9600, int parity = 'N', int dataBits = 8, int stopBits = 1);
 
   // Input becomes readable now, or once TickCount() reaches tick (wrapping comparison).
   void Feed(std::string_view bytes) { input_.insert(input_.end(), bytes.begin(), bytes.end()); }
@@ -59,7 +59,7 @@ class TestLine {
 
   // The next `times` calls of op fail with code (kClose: the Port is released all the same).
   void FailNext(Op op, int code, int times = 1) { failures_[static_cast<int>(op)] = {code, times}; }
-  void HangUp() { hungUp_ = true; }  // reads and writes answer -14 from now on
+  void HangUp() { hungUp_ = true; }  // reads and writes answer kNoDevice from now on
   void SetModemStatus(int bits) { modemStatus_ = bits; }
 
   bool isOpen() const { return port_ != nullptr; }
@@ -99,8 +99,8 @@ class TestLine {
 
 // Makes TestDriver() the default driver of OpenPort for its lifetime.
 struct ScopedTestDriver {
-  ScopedTestDriver() { SetDefaultDriver(&TestDriver()); }
-  ~ScopedTestDriver() { SetDefaultDriver(nullptr); }
+  ScopedTestDriver();
+  ~ScopedTestDriver();
   ScopedTestDriver(const ScopedTestDriver&) = delete;
   ScopedTestDriver& operator=(const ScopedTestDriver&) = delete;
 };

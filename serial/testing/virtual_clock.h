@@ -16,7 +16,7 @@ namespace brelin::serial::testing {
 //   VirtualClock clock;                 // starts at tick 0, 1 ms per IdleHook call
 //   EXPECT_EQ(ReadCharTimed(*port, 500), kNothingReceived);
 //   EXPECT_EQ(clock.now(), 500u);
-//   clock.SetOnIdle([&](Port& p) { return ++calls == 3 ? -1 : 0; });  // act from inside a wait
+//   clock.SetOnIdle([&](Port& p) { return ++calls == 3 ? kNoDevice : kOk; });  // act in a wait
 class VirtualClock {
  public:
   explicit VirtualClock(std::uint32_t start = 0, std::uint32_t idleStep = 1,
