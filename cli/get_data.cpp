@@ -26,10 +26,10 @@ int RunGetData(const GetDataOptions& options) {
   model.portIndex = index;
   app::GetDataOptions download;
   download.imagePath = options.image;
-  if (options.report.SerialGiven()) download.serialNumber = options.report.serial;
   bool done = false;
   const int status = RunCommand(model, [&] { done = app::GetDataCommand(model, download); });
-  return status == kExitDone && !done ? kExitFailed : status;
+  if (status != kExitDone) return status;
+  return done ? ReportSummary(model, options.report) : kExitFailed;
 }
 
 }  // namespace
