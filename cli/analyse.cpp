@@ -1,5 +1,6 @@
 #include "cli/analyse.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,12 +15,15 @@ namespace {
 struct AnalyseOptions {
   std::string image;
   ReportOptions report;
+  std::int32_t serial = 0;  // no instrument to ask
 };
 
 int RunAnalyse(const AnalyseOptions& options) {
   app::ConsoleModel model;
   ApplyReportOptions(options.report, model);
-  return RunCommand(model, [&] { app::AnalyseCommand(model, options.image); });
+  model.deviceInfo.serialNumber = options.serial;
+  const int status = RunCommand(model, [&] { app::AnalyseCommand(model, options.image); });
+  return status == kExitDone ? ReportSummary(model, options.report) : status;
 }
 
 }  // namespace
@@ -31,6 +35,7 @@ void RegisterAnalyse(CLI::App& app, int& exitStatus) {
   command->add_option("IMAGE", options->image, "Memory image file (a download's KLV480.bin)")
       ->required();
   AddReportOptions(*command, options->report);
+  command->add_option("--serial", options->serial, "Serial number in the report header");
   command->callback([options, &exitStatus] { exitStatus = RunAnalyse(*options); });
 }
 

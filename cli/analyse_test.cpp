@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "report/image_generator.h"
 #include "report/testing/records.h"
@@ -21,7 +23,7 @@ using testing::WriteText;
 class AnalyseCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto bytes = testing::Image({
+    bytes = testing::Image({
         Measurement(7, 19, 0x00EA, 1078136100),
         Measurement(7, 19, 0x40EA, 1078136000),
         Measurement(12, 17, 0x04D2, 1078136160),
@@ -42,6 +44,7 @@ class AnalyseCommandTest : public ::testing::Test {
   }
 
   TempDir dir;
+  std::vector<std::uint8_t> bytes;  // six records padded to a whole transfer block
   std::string err;
   std::string image = dir.Path("KLV480.bin");
   std::string report = dir.Path("report.csv");
@@ -51,7 +54,9 @@ TEST_F(AnalyseCommandTest, WritesTheReportByteExact) {
   EXPECT_EQ(Run("analyse '" + image + "' -o '" + report +
                 "' --format csv --units imperial --temperature absolute --serial 77"),
             0);
-  EXPECT_EQ(err, "Analysing data.\nCreating CSV file report.\n");
+  EXPECT_EQ(err,
+            "Analysing data.\nCreating CSV file report.\n"
+            "10 records read: 4 readings of 3 points in the report.\n");
   const std::string text = ReadText(report);
   EXPECT_EQ(text.substr(0, 26), "\"KLV480 report created at ");
   EXPECT_EQ(
@@ -72,6 +77,37 @@ TEST_F(AnalyseCommandTest, WritesTheReportByteExact) {
       std::string::npos);
 }
 
+// An image that decodes to nothing useful still gives its report, with a warning that --strict
+// turns into a failure.
+TEST_F(AnalyseCommandTest, OddImagesWarnAndStrictFails) {
+  std::vector<std::uint8_t> cutShort = testing::Image({Measurement(7, 19, 0x00EA, 1078136100)});
+  cutShort.resize(cutShort.size() + 5);
+  struct Case {
+    std::vector<std::uint8_t> content;
+    const char* flags;
+    int exitStatus;
+    std::string summary;
+  } const cases[] = {
+      {testing::Image({{0x40, 0, 0, 19}, {0x00, 1}, {0xC0, 2}}), "", 0,
+       "3 records read: 0 readings of 0 points in the report.\n"
+       "brelin-cli: warning: the image holds no measurement record\n"},
+      {cutShort, " --strict", 1,
+       "1 record read: 1 reading of 1 point in the report.\n"
+       "brelin-cli: warning: the image ends with 5 bytes that are not a whole record: it may be "
+       "cut short\n"},
+      {bytes, " --strict", 0, "10 records read: 4 readings of 3 points in the report.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    WriteBytes(dir.Path("odd.bin"), c.content);
+    std::filesystem::remove(report);
+    EXPECT_EQ(Run("analyse '" + dir.Path("odd.bin") + "' -o '" + report + "'" + c.flags),
+              c.exitStatus);
+    EXPECT_EQ(err, "Analysing data.\nCreating ASCII file report.\n" + c.summary);
+    EXPECT_TRUE(ReadText(report).starts_with("KLV480 report created at "));
+  }
+}
+
 TEST_F(AnalyseCommandTest, FailuresAreOneLineWithStatusOne) {
   WriteText(report, "previous");
   const std::string missing = dir.Path("missing.bin");
@@ -87,7 +123,9 @@ TEST_F(AnalyseCommandTest, UsageErrorsAreStatusTwoVersionAndHelpZero) {
   const std::string in = "analyse '" + image + "'";
   for (const std::string& args :
        {std::string(), std::string("analyse"), in, in + " -o r --format xml",
-        in + " -o r --serial twelve", in + " -o r --colour", std::string("frobnicate")}) {
+        in + " -o r --serial twelve", in + " -o r --colour", std::string("frobnicate"),
+        // the instrument tells get-data its serial number
+        std::string("get-data --port /dev/null -o r --serial 5")}) {
     EXPECT_EQ(Run(args), 2) << args;
   }
   EXPECT_EQ(dir.Count(), 2u);  // the image and the captured stderr

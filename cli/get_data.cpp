@@ -28,7 +28,8 @@ int RunGetData(const GetDataOptions& options) {
   download.imagePath = options.image;
   bool done = false;
   const int status = RunCommand(model, [&] { done = app::GetDataCommand(model, download); });
-  return status == kExitDone && !done ? kExitFailed : status;
+  if (status != kExitDone) return status;
+  return done ? ReportSummary(model, options.report) : kExitFailed;
 }
 
 }  // namespace

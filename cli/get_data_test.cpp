@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <regex>
 
 #include "report/testing/temp_dir.h"
@@ -21,10 +22,11 @@ using brelin::report::testing::ReadText;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Starts a program with stdout and stderr going to the given descriptors, which it closes.
-pid_t Spawn(std::vector<std::string> args, int out, int err) {
+// Starts a program with stdin, stdout and stderr on the given descriptors, which it closes.
+pid_t Spawn(std::vector<std::string> args, int in, int out, int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in, 0);
   posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, err, 2);
   std::vector<char*> argv;
@@ -33,7 +35,7 @@ pid_t Spawn(std::vector<std::string> args, int out, int err) {
   pid_t pid = -1;
   posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(out), close(err);
+  close(in), close(out), close(err);
   return pid;
 }
 
@@ -53,7 +55,8 @@ class GetDataTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     int pipe[2];
     ASSERT_EQ(::pipe(pipe), 0);
-    sim_ = Spawn(args, pipe[1], open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+    sim_ = Spawn(args, open("/dev/null", O_RDONLY), pipe[1],
+                 open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
     ASSERT_GT(sim_, 0);
     device_.clear();
     char c;  // the device path comes as one line once the link is in place
@@ -68,18 +71,25 @@ class GetDataTest : public ::testing::Test {
     sim_ = -1;
   }
 
-  // Runs brelin-cli with stderr on a terminal, where it draws its progress bar.
-  Result Cli(std::vector<std::string> args) {
+  // Runs brelin-cli with stderr on a terminal, where it draws its progress bar. Its stdin is
+  // empty, or a terminal where the operator has typed `typed`.
+  Result Cli(std::vector<std::string> args, std::optional<std::string> typed = {}) {
     args.insert(args.begin(), BRELIN_CLI);
-    int master = -1, err = -1;
+    int master = -1, err = -1, keyboard = -1, in = open("/dev/null", O_RDONLY);
     termios raw{};
     cfmakeraw(&raw);
     EXPECT_EQ(openpty(&master, &err, nullptr, &raw, nullptr), 0);
-    const pid_t pid = Spawn(args, open("/dev/null", O_WRONLY), err);
+    if (typed) {
+      close(in);
+      EXPECT_EQ(openpty(&keyboard, &in, nullptr, nullptr, nullptr), 0);
+      EXPECT_EQ(write(keyboard, typed->data(), typed->size()), ssize_t(typed->size()));
+    }
+    const pid_t pid = Spawn(args, in, open("/dev/null", O_WRONLY), err);
     Result r;
     char buffer[4096];
     for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) r.err.append(buffer, n);
     close(master);
+    if (keyboard >= 0) close(keyboard);
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -111,12 +121,15 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   EXPECT_THAT(r.err, HasSubstr("Checking output filename.\nCreating output file.\nGet data from "
                                "KLV480.\nOpening communication port.\nDownloading data from "
                                "KLV480.\nObtaining KLV480 system info.\n"));
-  EXPECT_THAT(r.err, HasSubstr("Done.\n"));
-
   const std::string expected = dir_.Path("expected.csv");
-  ASSERT_EQ(
-      Cli({"analyse", image_, "-o", expected, "--format", "csv", "--serial", "480777"}).exitStatus,
-      0);
+  const Result analysed =
+      Cli({"analyse", image_, "-o", expected, "--format", "csv", "--serial", "480777"});
+  ASSERT_EQ(analysed.exitStatus, 0);
+  // The analysis's summary line follows the status lines.
+  const std::string summary =
+      analysed.err.substr(analysed.err.rfind('\n', analysed.err.size() - 2));
+  EXPECT_THAT(summary, HasSubstr(" records read: "));
+  EXPECT_THAT(r.err, ::testing::EndsWith("Done." + summary));
   // Both reports carry their creation time in the first line; everything after it is the same.
   const std::string report = ReadText(report_), want = ReadText(expected);
   EXPECT_THAT(report, HasSubstr("NE480777"));
@@ -169,7 +182,7 @@ TEST_F(GetDataTest, RecoversFromACorruptedTransfer) {
   EXPECT_THAT(ReadText(log_), HasSubstr("NAK, resending"));
 }
 
-TEST_F(GetDataTest, PortOrReportFailuresReachNothingThenEraseAndDownloadNothing) {
+TEST_F(GetDataTest, FailuresAndUnconfirmedErasesReachNothingThenEraseEmptiesTheMemory) {
   StartSimulator();
   const int holder = open(device_.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
@@ -181,15 +194,32 @@ TEST_F(GetDataTest, PortOrReportFailuresReachNothingThenEraseAndDownloadNothing)
   r = Cli({"get-data", "--port", link_, "-o", dir_.path().string(), "--image", image_});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_THAT(r.err, HasSubstr(dir_.path().string() + ": Is a directory"));
-  r = Cli({"erase", "--port", dir_.Path("no-such-port")});
+  r = Cli({"erase", "--port", dir_.Path("no-such-port"), "--yes"});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_THAT(r.err, HasSubstr("No response of KLV480\n"));
+  // An erase that is not confirmed does not open the port.
+  const std::string question =
+      "Erase all measurements stored in the KLV480? This cannot be undone. [y/N] ";
+  const struct {
+    std::optional<std::string> typed;
+    std::string err;
+  } refusals[] = {
+      {{}, "brelin-cli: erase: no terminal to ask on; give --yes to erase without asking\n"},
+      {"\n", question + "brelin-cli: erase: not confirmed; nothing was sent to the instrument\n"},
+      {"no\n", question + "brelin-cli: erase: not confirmed; nothing was sent to the instrument\n"},
+  };
+  for (const auto& refusal : refusals) {
+    r = Cli({"erase", "--port", link_}, refusal.typed);
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.err, refusal.err);
+  }
   EXPECT_THAT(ReadText(log_), Not(HasSubstr("< UNLOCK")));
 
-  r = Cli({"erase", "--port", link_});
+  r = Cli({"erase", "--port", link_}, "Y\n");
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_THAT(r.err, HasSubstr("Get data from KLV480.\nOpening communication port.\n"
-                               "Erasing data in the KLV480.\nDone.\n"));
+  EXPECT_EQ(r.err, question +
+                       "Get data from KLV480.\nOpening communication port.\n"
+                       "Erasing data in the KLV480.\nDone.\n");
   std::vector<int> progress{5};  // then the animation passes every position from 10 to 99
   for (int p = 10; p <= 99; ++p) progress.push_back(p);
   progress.push_back(100);

@@ -1,5 +1,10 @@
 #include "cli/report_options.h"
 
+#include <cstdio>
+
+#include "app/commands.h"
+#include "cli/command.h"
+
 namespace brelin::cli {
 
 void AddReportOptions(CLI::App& command, ReportOptions& options) {
@@ -15,8 +20,8 @@ void AddReportOptions(CLI::App& command, ReportOptions& options) {
   command.add_option("--temperature", options.temperature, "Temperature scale")
       ->check(CLI::IsMember({"relative", "absolute"}))
       ->capture_default_str();
-  options.serialOption =
-      command.add_option("--serial", options.serial, "Serial number in the report header");
+  command.add_flag("--strict", options.strict,
+                   "Exit with status 1 when the analysis warns (the report is still written)");
 }
 
 void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model) {
@@ -24,7 +29,15 @@ void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model) 
   model.ascii = options.format == "ascii";
   model.metric = options.units == "metric";
   model.absolute = options.temperature == "absolute";
-  if (options.SerialGiven()) model.deviceInfo.serialNumber = options.serial;
+}
+
+int ReportSummary(const app::ConsoleModel& model, const ReportOptions& options) {
+  if (!model.analysisSummary) return kExitDone;
+  std::fprintf(stderr, "%s\n", app::SummaryText(*model.analysisSummary).c_str());
+  const std::string warning = app::SummaryWarning(*model.analysisSummary);
+  if (warning.empty()) return kExitDone;
+  std::fprintf(stderr, "brelin-cli: warning: %s\n", warning.c_str());
+  return options.strict ? kExitFailed : kExitDone;
 }
 
 }  // namespace brelin::cli

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <cstdint>
 #include <string>
 
 #include "app/console_model.h"
@@ -14,18 +13,19 @@ struct ReportOptions {
   std::string format = "ascii";
   std::string units = "metric";
   std::string temperature = "relative";
-  std::int32_t serial = 0;
-  const CLI::Option* serialOption = nullptr;
-
-  bool SerialGiven() const { return serialOption && serialOption->count() > 0; }
+  bool strict = false;  // a warning about the image fails the command
 };
 
 // Adds -o/--output REPORT (required), --format ascii|csv, --units metric|imperial,
-// --temperature relative|absolute and --serial N to `command`, stored in `options`.
+// --temperature relative|absolute and --strict to `command`, stored in `options`.
 void AddReportOptions(CLI::App& command, ReportOptions& options);
 
-// Sets the model's output file name and choices from the flags; --serial, when given, becomes the
-// device's serial number.
+// Sets the model's output file name and choices from the flags.
 void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model);
+
+// After a command that analysed an image: prints what the analysis found as one line on stderr,
+// then its warning, if any, as "brelin-cli: warning: <text>". Returns kExitFailed when there is
+// a warning and --strict was given, else kExitDone.
+int ReportSummary(const app::ConsoleModel& model, const ReportOptions& options);
 
 }  // namespace brelin::cli

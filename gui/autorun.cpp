@@ -1,5 +1,6 @@
 #include "gui/autorun.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,6 +25,8 @@ void ScheduleAutorun(MainDialog& window, const QString& portPath, const QString&
 
   QTimer::singleShot(0, &window, [&window, screenshotPath, failed] {
     window.findChild<QPushButton*>(QStringLiteral("button1003"))->click();
+    // The summary's new text has asked for a new layout; the picture must show it laid out.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     if (!window.grab().save(screenshotPath)) {
       std::fprintf(stderr, "brelin: cannot write %s\n", screenshotPath.toLocal8Bit().constData());
       *failed = true;

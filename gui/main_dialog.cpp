@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -47,9 +48,20 @@ void ShowMessageBox(QWidget* parent, const QString& text) {
   box.exec();
 }
 
+bool AskQuestion(QWidget* parent, const QString& text, const QString& action) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Brelin"), text, QMessageBox::Cancel,
+                  parent);
+  const QPushButton* goAhead = box.addButton(action, QMessageBox::DestructiveRole);
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  box.exec();
+  return box.clickedButton() == goAhead;
+}
+
 }  // namespace
 
-MainDialog::MainDialog(QWidget* parent) : QDialog(parent), presenter_(ShowMessageBox) {
+MainDialog::MainDialog(QWidget* parent)
+    : QDialog(parent), presenter_(ShowMessageBox), question_(AskQuestion) {
   setWindowTitle(QStringLiteral("Brelin"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -111,9 +123,22 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), presenter_(ShowMessag
   progress_->setRange(0, 100);
   progress_->setValue(0);
   progress_->setTextVisible(false);
+  // What the last analysis found, apart from the status log, whose lines are fixed.
+  summary_ = new QLabel(statusBox);
+  summary_->setObjectName(QStringLiteral("labelSummary"));
+  warning_ = new QLabel(statusBox);
+  warning_->setObjectName(QStringLiteral("labelWarning"));
+  for (QLabel* label : {summary_, warning_}) {
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  auto* summaryLayout = new QHBoxLayout;
+  summaryLayout->addWidget(summary_);
+  summaryLayout->addWidget(warning_, 1);
   auto* statusLayout = new QVBoxLayout(statusBox);
   statusLayout->addWidget(statusLog_);
   statusLayout->addWidget(progress_);
+  statusLayout->addLayout(summaryLayout);
 
   // Commands
   auto* portSetup = MakeButton(QStringLiteral("COM Port Setup"), 1002, this);
@@ -141,13 +166,14 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), presenter_(ShowMessag
   connect(browse, &QPushButton::clicked, this, &MainDialog::Browse);
   connect(portSetup, &QPushButton::clicked, this, &MainDialog::PortSetup);
   connect(close, &QPushButton::clicked, this, &MainDialog::CloseProgram);
+  commands_ = {getData, erase, portSetup, browse};
 
   // No per-window system menu on Linux desktops: the window's context menu and F1 carry About.
-  auto* about = new QAction(QStringLiteral("&About Brelin..."), this);
-  about->setObjectName(QStringLiteral("actionAbout"));
-  about->setShortcut(QKeySequence(Qt::Key_F1));
-  connect(about, &QAction::triggered, this, &MainDialog::About);
-  addAction(about);
+  about_ = new QAction(QStringLiteral("&About Brelin..."), this);
+  about_->setObjectName(QStringLiteral("actionAbout"));
+  about_->setShortcut(QKeySequence(Qt::Key_F1));
+  connect(about_, &QAction::triggered, this, &MainDialog::About);
+  addAction(about_);
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
@@ -202,10 +228,19 @@ void MainDialog::GetData() {
 }
 
 void MainDialog::Erase() {
+  if (!question_(this, QString::fromLatin1(kEraseQuestion), QStringLiteral("Erase"))) return;
   RunCommand([this] { app::EraseCommand(*this); });
 }
 
 void MainDialog::RunCommand(const std::function<void()>& command) {
+  // The waits of a command handle the window's events: a second command started from one would
+  // run nested on the same port and stall the first, and so would the About box.
+  running_ = true;
+  // Greying the focused button would pass the focus on, as far as Close.
+  QWidget* focus = focusWidget();
+  for (QWidget* widget : commands_) widget->setEnabled(false);
+  about_->setEnabled(false);
+  ShowSummary(nullptr);
   try {
     command();
   } catch (const report::FileError& error) {
@@ -215,6 +250,24 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
     // Nothing may leave a handler into the window's event loop.
     presenter_(this, QString::fromLocal8Bit(error.what()));
   }
+  for (QWidget* widget : commands_) widget->setEnabled(true);
+  about_->setEnabled(true);
+  if (focus != nullptr) focus->setFocus();
+  running_ = false;
+  ShowSummary(analysisSummary ? &*analysisSummary : nullptr);
+}
+
+void MainDialog::ShowSummary(const report::AnalysisSummary* summary) {
+  const std::string text = summary ? app::SummaryText(*summary) : "";
+  const std::string warning = summary ? app::SummaryWarning(*summary) : "";
+  summary_->setText(QString::fromStdString(text));
+  warning_->setText(warning.empty() ? QString() : QString::fromStdString("Warning: " + warning));
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  // Escape would end the window while the command still runs inside it.
+  if (running_ && event->matches(QKeySequence::Cancel)) return;
+  QDialog::keyPressEvent(event);
 }
 
 void MainDialog::Browse() {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <functional>
 
 #include "app/main_model.h"
 #include "gui/port_catalog.h"
 
+class QAction;
 class QButtonGroup;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -17,9 +20,20 @@ namespace brelin::gui {
 
 // Shows a failure to the operator: a message box with an OK button unless a test replaces it.
 using MessagePresenter = std::function<void(QWidget* parent, const QString& text)>;
+// Asks the operator before an action that cannot be undone: a message box with the action's button
+// and Cancel, Cancel the default, unless a test replaces it. True: go ahead.
+using QuestionPresenter =
+    std::function<bool(QWidget* parent, const QString& text, const QString& action)>;
+
+// What ERASE asks before anything is sent to the instrument.
+inline constexpr char kEraseQuestion[] =
+    "Erase all measurements stored in the KLV480? This cannot be undone.";
 
 // The program's one window: the output file, the three report options, the status log and the
-// progress bar, and the commands. It is the model that the analysis and the sequences report to.
+// progress bar with the analysis's summary below it, and the commands. It is the model that the
+// analysis and the sequences report to. One command runs at a time: while one runs, Get Data,
+// ERASE, COM Port Setup, Browse and About are greyed and Escape does not end the window; Close
+// stays active.
 // Controls are named after their kind and id ("edit1000", "button1003", "radio1012", ...).
 class MainDialog : public QDialog, public app::MainModel {
   Q_OBJECT
@@ -39,9 +53,10 @@ class MainDialog : public QDialog, public app::MainModel {
   std::string StatusText() const;
 
   void SetMessagePresenter(MessagePresenter presenter) { presenter_ = std::move(presenter); }
+  void SetQuestionPresenter(QuestionPresenter presenter) { question_ = std::move(presenter); }
   void SetPortCatalog(PortCatalog catalog) { catalog_ = std::move(catalog); }
 
-  // The button handlers.
+  // The button handlers. Erase asks first and sends nothing unless the operator goes ahead.
   void GetData();
   void Erase();
   void Browse();
@@ -49,16 +64,28 @@ class MainDialog : public QDialog, public app::MainModel {
   void About();
   [[noreturn]] void CloseProgram();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
-  // Runs a command; a file error (or any other exception) it raises is shown to the operator and
-  // ends only the command; the command's own objects close the Port on the way out.
+  // Runs a command with the commands greyed; a file error (or any other exception) it raises
+  // is shown to the operator and ends only the command; the command's own objects close the Port on
+  // the way out. The summary of its analysis shows when it ends.
   void RunCommand(const std::function<void()>& command);
+  // Shows what an analysis found; nothing when summary is null.
+  void ShowSummary(const report::AnalysisSummary* summary);
 
   MessagePresenter presenter_;
+  QuestionPresenter question_;
+  bool running_ = false;
+  QList<QWidget*> commands_;  // greyed while a command runs
+  QAction* about_;
   PortCatalog catalog_ = SystemPortCatalog();
   QLineEdit* outputFile_;
   QPlainTextEdit* statusLog_;
   QProgressBar* progress_;
+  QLabel* summary_;
+  QLabel* warning_;
   QRadioButton* metric_;
   QRadioButton* absolute_;
   QRadioButton* ascii_;

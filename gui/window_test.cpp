@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "gui/about_dialog.h"
 #include "gui/main_dialog.h"
 #include "gui/port_setup_dialog.h"
@@ -44,6 +46,12 @@ T* Child(QObject* parent, const char* name) {
 QByteArray ReadAll(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const char* path, const QByteArray& bytes) {
+  QFile file(QString::fromLatin1(path));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
 }
 
 // A report less the time it was made, which ends its first line.
@@ -77,17 +85,22 @@ struct Window {
     QObject::connect(Child<QProgressBar>(&dialog, "progress1004"), &QProgressBar::valueChanged,
                      &dialog, slot);
   }
-  // What the analysis makes of the downloaded image with these choices.
-  QByteArray Expected(bool metric, bool absolute, bool ascii) {
+  QString Text(const char* label) { return Child<QLabel>(&dialog, label)->text(); }
+  // What the analysis makes of the downloaded image with these choices: the report and the
+  // summary labels.
+  std::pair<QByteArray, QString> Expected(bool metric, bool absolute, bool ascii) {
     report::testing::RecordingSink sink;
     report::PointTable table{};
     const report::ReportOptions options{
         .unitSystem = metric ? report::kMetric : report::kImperial,
         .temperatureScale = absolute ? report::kAbsolute : report::kRelative,
         .reportFormat = ascii ? report::kAscii : report::kCsv};
-    report::AnalyseImage(sink, table, "KLV480.bin",
-                         {"expected.txt", options, Simulator::kSerialNumber});
-    return ReadAll(QStringLiteral("expected.txt"));
+    const report::AnalysisSummary summary = report::AnalyseImage(
+        sink, table, "KLV480.bin", {"expected.txt", options, Simulator::kSerialNumber});
+    const std::string warning = app::SummaryWarning(summary);
+    return {ReadAll(QStringLiteral("expected.txt")),
+            QString::fromStdString(app::SummaryText(summary) + "|" +
+                                   (warning.empty() ? "" : "Warning: " + warning))};
   }
 
   QTemporaryDir work;
@@ -106,6 +119,8 @@ const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
 const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
 const char* const kGetBar = "10 30 50 70 85 100 ";
 const char* const kNoResponse = "No response of KLV480";
+const std::string kDownloadCommands = "UNLOCK,DOWNLOAD,,system,LOCK";
+const std::string kEraseAsked = std::string("?") + kEraseQuestion;
 
 // The erase runs the bar from 10 to 100 one step at a time.
 std::string EraseBar() {
@@ -115,43 +130,49 @@ std::string EraseBar() {
 }
 
 struct ClickCase {
-  const char *name, *sim;       // sim: an option for the simulator; null: no simulator, no port
+  const char *name, *sim;       // sim: options for the simulator; null: no simulator, no port
   const char *clicks, *output;  // clicks: option buttons, then the command
   std::string status, bar;
-  const char* messages;  // joined with |
-  bool report;           // the analysis's with the options clicked; else the output stays empty
+  std::string messages;  // joined with |; a question asked shows as "?" and its text
+  bool report;           // the analysis's with the options clicked, and its summary; else no output
+  std::string received;  // the commands the instrument received, joined with commas
   std::function<void(Window&, int)> onBar = nullptr;
 };
 
 std::vector<ClickCase> ClickCases() {
   return {
       {"GetData", "", "button1003", "report.txt",
-       kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true},
+       kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
       {"ImperialAbsoluteCsv", "", "radio1013 radio1016 radio1023 button1003", "report.txt",
-       kDownloaded + "Creating CSV file report.\r\nDone.", kGetBar, "", true},
+       kDownloaded + "Creating CSV file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
+      {"ImageWithoutMeasurements", "--image blank.bin", "button1003", "report.txt",
+       kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
       {"NoFileName", "", "button1003", "", "Checking output filename.\r\n", "",
-       "There is no output File name selected ", false},
+       "There is no output File name selected ", false, ""},
       {"FileThatCannotBeMade", "", "button1003", "missing/report.txt",
        "Checking output filename.\r\nCreating output file.\r\n", "",
-       "missing/report.txt\nNo such file or directory", false},
-      {"Silent", "--silent", "button1003", "report.txt", kOpening, "", kNoResponse, false},
+       "missing/report.txt\nNo such file or directory", false, ""},
+      {"Silent", "--silent", "button1003", "report.txt", kOpening, "", kNoResponse, false,
+       "UNLOCK"},
       {"Refused", "--refuse", "button1003", "report.txt", kOpening, "10 0 ",
-       "No download allowed !!!\n", false},
+       "No download allowed !!!\n", false, "UNLOCK,DOWNLOAD,LOCK"},
       {"Erase", "", "button1021", "", kErasing + "Erasing data in the KLV480.\r\nDone.", EraseBar(),
-       "", false},
-      {"EraseWithoutAPort", nullptr, "button1021", "", kErasing, "5 10 ", kNoResponse, false},
-      {"SecondGetDataAndEraseWhileTheFirstWaits", "", "button1003", "report.txt",
-       kOpening + kOpening + "Downloading data from KLV480.\r\nObtaining KLV480 system info.\r\n" +
-           kErasing + "Analysing data.\r\nCreating ASCII file report.\r\nDone.",
-       "10 30 5 10 50 70 85 100 ", "No response of KLV480|No response of KLV480", true,
+       kEraseAsked, false, "UNLOCK,ERASE 47190356,LOCK"},
+      {"EraseWithoutAPort", nullptr, "button1021", "", kErasing, "5 10 ",
+       kEraseAsked + "|" + kNoResponse, false, ""},
+      // A second Get Data while the first waits for the instrument, then ERASE in mid-transfer:
+      // both greyed, so only the first command reaches the instrument.
+      {"GetDataClickedTwiceAndEraseMidTransferRunOnce", "", "button1003", "report.txt",
+       kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true, kDownloadCommands,
        [](Window& w, int value) {
-         if (value == 10 && w.bar == "10 ") w.ClickLater("button1003");
+         if (value == 10) w.ClickLater("button1003");
          if (value == 30) w.ClickLater("button1021");
        }},
       {"ReportFailsLateThenGetDataAgain", "", "button1003 button1003", "out/report.txt",
        kDownloaded + "Creating ASCII file report.\r\n" + kDownloaded +
            "Creating ASCII file report.\r\nDone.",
        "10 30 50 70 85 10 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
+       kDownloadCommands + "," + kDownloadCommands,
        [](Window& w, int value) {
          if (value == 50 && w.bar == "10 30 50 ") QDir(QStringLiteral("out")).removeRecursively();
        }},
@@ -163,8 +184,14 @@ class Clicks : public ::testing::TestWithParam<ClickCase> {};
 TEST_P(Clicks, CommandRunsWithEveryStepShown) {
   const ClickCase& c = GetParam();
   Window w;
+  w.dialog.SetQuestionPresenter([&](QWidget*, const QString& text, const QString& action) {
+    EXPECT_EQ(action, "Erase");
+    w.messages << "?" + text;
+    return true;
+  });
+  WriteFile("blank.bin", QByteArray(120, '\0'));  // ten records of a kind that is no measurement
   std::optional<Simulator> sim;
-  if (c.sim != nullptr) sim.emplace(*c.sim ? QStringList{c.sim} : QStringList{});
+  if (c.sim != nullptr) sim.emplace(QString::fromLatin1(c.sim).split(' ', Qt::SkipEmptyParts));
   // The operator types the pseudo-terminal's path, which is not listed, or empties the field.
   WhenModal<PortSetupDialog>([&](PortSetupDialog* dialog) {
     QLineEdit* edit = dialog->findChild<QComboBox*>()->lineEdit();
@@ -183,15 +210,19 @@ TEST_P(Clicks, CommandRunsWithEveryStepShown) {
 
   EXPECT_EQ(w.dialog.StatusText(), c.status);
   EXPECT_EQ(w.bar, c.bar);
-  EXPECT_EQ(w.messages.join('|'), c.messages);
+  EXPECT_EQ(w.messages.join('|').toStdString(), c.messages);
+  EXPECT_EQ(sim ? sim->Commands().toStdString() : "", c.received);
   const QByteArray report = ReadAll(QString::fromLatin1(c.output));
+  const QString summary = w.Text("labelSummary") + "|" + w.Text("labelWarning");
   if (c.report) {
-    EXPECT_EQ(Timeless(report),
-              Timeless(w.Expected(!clicks.contains("radio1013"), clicks.contains("radio1016"),
-                                  !clicks.contains("radio1023"))));
+    const auto [expected, expectedSummary] = w.Expected(
+        !clicks.contains("radio1013"), clicks.contains("radio1016"), !clicks.contains("radio1023"));
+    EXPECT_EQ(Timeless(report), Timeless(expected));
+    EXPECT_EQ(summary, expectedSummary);
   } else {
     EXPECT_EQ(report, QByteArray());
     EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+    EXPECT_EQ(summary, "|");
   }
 }
 
@@ -220,6 +251,61 @@ TEST(Window, CloseDuringADownloadExitsWithStatusOneAfterClosingThePort) {
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
               "open ports before close: 1.*open ports at exit: 0");
+}
+
+TEST(Window, CommandsAreGreyedAndEscapeWaitsWhileOneRuns) {
+  Window w;
+  Simulator sim;
+  w.dialog.portIndex = serial::AddPortPath(sim.path());
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
+  const char* const kCommands[] = {"button1003", "button1021", "button1002", "button1001"};
+  auto* about = Child<QAction>(&w.dialog, "actionAbout");
+  w.OnBar([&](int value) {
+    if (value != 30) return;
+    for (const char* name : kCommands) EXPECT_FALSE(Child(&w.dialog, name)->isEnabled()) << name;
+    EXPECT_FALSE(about->isEnabled());
+    EXPECT_TRUE(Child(&w.dialog, "button8")->isEnabled());
+    EXPECT_EQ(w.Text("labelSummary"), "") << "the summary of the previous run is gone";
+    QTest::keyClick(&w.dialog, Qt::Key_Escape);
+  });
+  Child(&w.dialog, "button1003")->setFocus();
+  w.Click("button1003");
+  w.Click("button1003");
+
+  EXPECT_TRUE(w.dialog.isVisible());
+  EXPECT_NE(w.Text("labelSummary"), "");
+  EXPECT_THAT(w.dialog.StatusText(), ::testing::EndsWith("Done."));
+  for (const char* name : kCommands) EXPECT_TRUE(Child(&w.dialog, name)->isEnabled()) << name;
+  EXPECT_TRUE(about->isEnabled());
+  // Not left on Close, where the next Return or Space would end the program.
+  EXPECT_EQ(w.dialog.focusWidget(), Child(&w.dialog, "button1003"));
+  QTest::keyClick(&w.dialog, Qt::Key_Escape);
+  EXPECT_FALSE(w.dialog.isVisible()) << "Escape ends the window between commands";
+}
+
+TEST(Window, EraseAsksFirstWithCancelAsTheDefault) {
+  Window w;
+  Simulator sim;
+  w.dialog.portIndex = serial::AddPortPath(sim.path());
+  // Return takes the default button.
+  WhenModal<QMessageBox>([](QMessageBox* box) {
+    EXPECT_EQ(box->text(), kEraseQuestion);
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  w.Click("button1021");
+  EXPECT_EQ(w.dialog.StatusText(), "");
+  EXPECT_EQ(w.bar, "");
+  EXPECT_EQ(sim.Commands(), "") << "nothing reaches the instrument";
+
+  WhenModal<QMessageBox>([](QMessageBox* box) {
+    for (QAbstractButton* button : box->buttons()) {
+      if (button->text() == "Erase") QTest::mouseClick(button, Qt::LeftButton);
+    }
+  });
+  w.Click("button1021");
+  EXPECT_THAT(w.dialog.StatusText(), ::testing::EndsWith("Done."));
+  EXPECT_EQ(sim.Commands(), "UNLOCK,ERASE 47190356,LOCK");
 }
 
 TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {

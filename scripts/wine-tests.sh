@@ -117,7 +117,7 @@ timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o report.txt --format csv -
 cmp <(tail -n +2 report.txt) <(tail -n +2 linux.txt) || fail "get-data report differs from analyse"
 echo "wine-tests: get-data on COM1 gives the report analyse gives ($(wc -l <report.txt) lines)"
 
-timeout 60 "$wine" "$cli_exe" erase --port COM1 2>"$tmp/erase.err" ||
+timeout 60 "$wine" "$cli_exe" erase --port COM1 --yes 2>"$tmp/erase.err" ||
   { cat "$tmp/erase.err" >&2; fail "erase"; }
 grep -q '< ERASE ' "$tmp/peer.err" || fail "erase: the simulator saw no ERASE command"
 echo "wine-tests: erase on COM1 reached the simulator"
@@ -146,7 +146,7 @@ status=0
 "$wine" "$cli_exe" erase --port 300 2>/dev/null || status=$?
 ((status == 2)) || fail "erase --port 300 gave exit status $status, not 2"
 status=0
-"$wine" "$cli_exe" erase --port 'COM200' 2>"$tmp/missing.err" || status=$?
+"$wine" "$cli_exe" erase --port 'COM200' --yes 2>"$tmp/missing.err" || status=$?
 ((status == 1)) || fail "erase on a missing COM200 gave exit status $status, not 1"
 echo "wine-tests: port 300 is a usage error, a missing COM200 fails: $(tail -1 "$tmp/missing.err")"
 

@@ -8,12 +8,14 @@
 namespace brelin::gui::testing {
 
 Simulator::Simulator(const QStringList& extraArgs) {
-  QStringList args{QStringLiteral("--link"),    dir_.filePath(QStringLiteral("klv480")),
-                   QStringLiteral("--baud"),    QStringLiteral("0"),
-                   QStringLiteral("--records"), QStringLiteral("400"),
-                   QStringLiteral("--seed"),    QStringLiteral("11"),
-                   QStringLiteral("--serial"),  QString::number(kSerialNumber)};
-  process_.setStandardErrorFile(QProcess::nullDevice());  // its command log
+  QStringList args{QStringLiteral("--link"),   dir_.filePath(QStringLiteral("klv480")),
+                   QStringLiteral("--baud"),   QStringLiteral("0"),
+                   QStringLiteral("--serial"), QString::number(kSerialNumber)};
+  if (!extraArgs.contains(QStringLiteral("--image"))) {
+    args << QStringLiteral("--records") << QStringLiteral("400") << QStringLiteral("--seed")
+         << QStringLiteral("11");
+  }
+  process_.setStandardErrorFile(dir_.filePath(QStringLiteral("sim.log")));
   // A test that ends its process with exit() (Close) must not leave the simulator running.
   process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
   process_.start(QStringLiteral(BRELIN_SIM), args + extraArgs);
@@ -23,6 +25,17 @@ Simulator::Simulator(const QStringList& extraArgs) {
   if (process_.canReadLine()) {
     path_ = QFile::encodeName(QString::fromLocal8Bit(process_.readLine()).trimmed()).toStdString();
   }
+}
+
+QString Simulator::Commands() const {
+  QFile log(dir_.filePath(QStringLiteral("sim.log")));
+  if (!log.open(QIODevice::ReadOnly)) return {};
+  QStringList commands;
+  const QByteArray kReceived = "klv480-sim: < ";
+  for (const QByteArray& line : log.readAll().split('\n')) {
+    if (line.startsWith(kReceived)) commands << QString::fromLatin1(line.mid(kReceived.size()));
+  }
+  return commands.join(QLatin1Char(','));
 }
 
 Simulator::~Simulator() {

@@ -10,7 +10,8 @@ namespace brelin::gui::testing {
 // klv480-sim serving one pseudo-terminal for the life of the object.
 class Simulator {
  public:
-  // extraArgs come after the defaults: an unpaced line, a generated image, serial number 480123.
+  // extraArgs come after the defaults: an unpaced line, serial number 480123, and a generated
+  // image unless they give one.
   explicit Simulator(const QStringList& extraArgs = {});
   ~Simulator();
   Simulator(const Simulator&) = delete;
@@ -18,6 +19,8 @@ class Simulator {
 
   // The pseudo-terminal's device path, empty when the simulator did not start.
   const std::string& path() const { return path_; }
+  // The commands the instrument received so far, in order, joined by commas.
+  QString Commands() const;
 
   static constexpr int kSerialNumber = 480123;
 
