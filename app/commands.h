@@ -36,6 +36,10 @@ std::string SummaryWarning(const report::AnalysisSummary& summary);
 // a regular file or cannot be created) or the analysis fails; the Port is closed by then.
 bool GetDataCommand(MainModel& model, const GetDataOptions& options = {});
 
+// What ERASE asks before anything is sent to the instrument.
+inline constexpr char kEraseQuestion[] =
+    "Erase all measurements stored in the KLV480? This cannot be undone.";
+
 // ERASE: runs the erase sequence on the chosen port, without asking. Returns its result.
 bool EraseCommand(MainModel& model);
 

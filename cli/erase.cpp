@@ -15,9 +15,6 @@
 namespace brelin::cli {
 namespace {
 
-constexpr char kEraseQuestion[] =
-    "Erase all measurements stored in the KLV480? This cannot be undone.";
-
 struct EraseOptions {
   std::string port;
   bool yes = false;
@@ -30,7 +27,7 @@ bool Confirmed() {
                stderr);
     return false;
   }
-  std::fprintf(stderr, "%s [y/N] ", kEraseQuestion);
+  std::fprintf(stderr, "%s [y/N] ", app::kEraseQuestion);
   std::fflush(stderr);
   char line[64] = "";
   if (std::fgets(line, sizeof line, stdin) == nullptr) std::fputc('\n', stderr);  // end of input

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -20,6 +21,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "app/commands.h"
 #include "gui/about_dialog.h"
@@ -228,7 +230,7 @@ void MainDialog::GetData() {
 }
 
 void MainDialog::Erase() {
-  if (!question_(this, QString::fromLatin1(kEraseQuestion), QStringLiteral("Erase"))) return;
+  if (!question_(this, QString::fromLatin1(app::kEraseQuestion), QStringLiteral("Erase"))) return;
   RunCommand([this] { app::EraseCommand(*this); });
 }
 
@@ -255,6 +257,10 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
   if (focus != nullptr) focus->setFocus();
   running_ = false;
   ShowSummary(analysisSummary ? &*analysisSummary : nullptr);
+  stopRequested_ = false;
+  const AfterCommand after = std::exchange(afterCommand_, AfterCommand::kStay);
+  if (after == AfterCommand::kExit) std::exit(1);
+  if (after == AfterCommand::kClose) close();
 }
 
 void MainDialog::ShowSummary(const report::AnalysisSummary* summary) {
@@ -292,7 +298,16 @@ void MainDialog::About() {
 }
 
 void MainDialog::CloseProgram() {
-  std::exit(1);
+  if (!running_) std::exit(1);
+  stopRequested_ = true;
+  afterCommand_ = AfterCommand::kExit;
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  if (!running_) return QDialog::closeEvent(event);
+  event->ignore();
+  stopRequested_ = true;
+  if (afterCommand_ == AfterCommand::kStay) afterCommand_ = AfterCommand::kClose;
 }
 
 }  // namespace brelin::gui

@@ -25,10 +25,6 @@ using MessagePresenter = std::function<void(QWidget* parent, const QString& text
 using QuestionPresenter =
     std::function<bool(QWidget* parent, const QString& text, const QString& action)>;
 
-// What ERASE asks before anything is sent to the instrument.
-inline constexpr char kEraseQuestion[] =
-    "Erase all measurements stored in the KLV480? This cannot be undone.";
-
 // The program's one window: the output file, the three report options, the status log and the
 // progress bar with the analysis's summary below it, and the commands. It is the model that the
 // analysis and the sequences report to. One command runs at a time: while one runs, Get Data,
@@ -48,6 +44,8 @@ class MainDialog : public QDialog, public app::MainModel {
   void AppendStatus(std::string_view text) override;
   void SetProgress(int position) override;
   void ShowMessage(std::string_view text) override;
+  // True once Close or the window's close box asked a running command to stop.
+  bool StopRequested() override { return stopRequested_; }
 
   // The status log as the sequences wrote it, each line end as CR LF.
   std::string StatusText() const;
@@ -62,10 +60,14 @@ class MainDialog : public QDialog, public app::MainModel {
   void Browse();
   void PortSetup();
   void About();
-  [[noreturn]] void CloseProgram();
+  // Ends the program with exit status 1; during a command, once the command has stopped cleanly
+  // (the transfer cancelled, the instrument locked, the port closed).
+  void CloseProgram();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // The close box and Alt-F4: during a command, stop it first and close when it has ended.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Runs a command with the commands greyed; a file error (or any other exception) it raises
@@ -78,6 +80,8 @@ class MainDialog : public QDialog, public app::MainModel {
   MessagePresenter presenter_;
   QuestionPresenter question_;
   bool running_ = false;
+  bool stopRequested_ = false;
+  enum class AfterCommand { kStay, kClose, kExit } afterCommand_ = AfterCommand::kStay;
   QList<QWidget*> commands_;  // greyed while a command runs
   QAction* about_;
   PortCatalog catalog_ = SystemPortCatalog();

@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/commands.h"
@@ -120,7 +122,7 @@ const std::string kErasing = "Get data from KLV480.\r\nOpening communication por
 const char* const kGetBar = "10 30 50 70 85 100 ";
 const char* const kNoResponse = "No response of KLV480";
 const std::string kDownloadCommands = "UNLOCK,DOWNLOAD,,system,LOCK";
-const std::string kEraseAsked = std::string("?") + kEraseQuestion;
+const std::string kEraseAsked = std::string("?") + app::kEraseQuestion;
 
 // The erase runs the bar from 10 to 100 one step at a time.
 std::string EraseBar() {
@@ -231,26 +233,61 @@ INSTANTIATE_TEST_SUITE_P(Window, Clicks, ::testing::ValuesIn(ClickCases()),
                            return std::string(info.param.name);
                          });
 
-TEST(Window, CloseDuringADownloadExitsWithStatusOneAfterClosingThePort) {
+// The commands the instrument received, once its log shows the LOCK that a stopping command sends
+// without waiting for the answer (or after two seconds).
+QString LastCommands(const Simulator& sim) {
+  QString commands;
+  for (int i = 0; i < 100 && !(commands = sim.Commands()).endsWith(QStringLiteral("LOCK")); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return commands;
+}
+
+// Close during the transfer and during the system read: the transfer ends with its cancel
+// sequence, the instrument gets LOCK, the port is closed, and only then the program exits with 1.
+// The close box does the same and leaves the program running.
+TEST(Window, CloseDuringADownloadStopsItCleanlyFirst) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const int at : {10, 30}) {
+    SCOPED_TRACE(at);
+    Window w;
+    static Simulator* sim;  // for the exit routine
+    // Paced, so that the transfer is still running when Close comes.
+    Simulator paced(at == 10 ? QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
+                             : QStringList{});
+    sim = &paced;
+    w.dialog.portIndex = serial::AddPortPath(paced.path());
+    Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
+    auto run = [&] {
+      // Registered before the first Port exists, so it runs after the Port layer's own routine.
+      std::atexit([] {
+        std::fprintf(stderr, "open ports at exit: %d; instrument got %s\n",
+                     serial::PortListHead() != nullptr, qPrintable(LastCommands(*sim)));
+      });
+      w.OnBar([&](int value) {
+        if (value == at) w.ClickLater("button8");
+      });
+      w.Click("button1003");
+      std::fprintf(stderr, "returned from Get Data\n");
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
+                at == 10 ? "open ports at exit: 0; instrument got UNLOCK,DOWNLOAD,LOCK"
+                         : "open ports at exit: 0; instrument got UNLOCK,DOWNLOAD,,system,LOCK");
+  }
+
   Window w;
-  Simulator sim;
-  w.dialog.portIndex = serial::AddPortPath(sim.path());
+  Simulator paced({QStringLiteral("--baud"), QStringLiteral("9600")});
+  w.dialog.portIndex = serial::AddPortPath(paced.path());
   Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
-  auto run = [&] {
-    // Registered before the first Port exists, so it runs after the Port layer's own exit routine.
-    std::atexit([] {
-      std::fprintf(stderr, "open ports at exit: %d\n", serial::PortListHead() != nullptr);
-    });
-    w.OnBar([&](int value) {
-      if (value != 30) return;
-      std::fprintf(stderr, "open ports before close: %d\n", serial::PortListHead() != nullptr);
-      w.ClickLater("button8");
-    });
-    w.Click("button1003");
-  };
-  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
-              "open ports before close: 1.*open ports at exit: 0");
+  w.dialog.show();
+  w.OnBar([&](int value) {
+    if (value == 10) QTimer::singleShot(0, &w.dialog, [&] { w.dialog.close(); });
+  });
+  w.Click("button1003");
+  EXPECT_FALSE(w.dialog.isVisible());
+  EXPECT_EQ(LastCommands(paced), QStringLiteral("UNLOCK,DOWNLOAD,LOCK"));
+  EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+  EXPECT_EQ(serial::PortListHead(), nullptr);
 }
 
 TEST(Window, CommandsAreGreyedAndEscapeWaitsWhileOneRuns) {
@@ -289,7 +326,7 @@ TEST(Window, EraseAsksFirstWithCancelAsTheDefault) {
   w.dialog.portIndex = serial::AddPortPath(sim.path());
   // Return takes the default button.
   WhenModal<QMessageBox>([](QMessageBox* box) {
-    EXPECT_EQ(box->text(), kEraseQuestion);
+    EXPECT_EQ(box->text(), app::kEraseQuestion);
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
     QTest::keyClick(box, Qt::Key_Return);
   });

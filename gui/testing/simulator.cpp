@@ -8,9 +8,11 @@
 namespace brelin::gui::testing {
 
 Simulator::Simulator(const QStringList& extraArgs) {
-  QStringList args{QStringLiteral("--link"),   dir_.filePath(QStringLiteral("klv480")),
-                   QStringLiteral("--baud"),   QStringLiteral("0"),
+  QStringList args{QStringLiteral("--link"), dir_.filePath(QStringLiteral("klv480")),
                    QStringLiteral("--serial"), QString::number(kSerialNumber)};
+  if (!extraArgs.contains(QStringLiteral("--baud"))) {
+    args << QStringLiteral("--baud") << QStringLiteral("0");
+  }
   if (!extraArgs.contains(QStringLiteral("--image"))) {
     args << QStringLiteral("--records") << QStringLiteral("400") << QStringLiteral("--seed")
          << QStringLiteral("11");

@@ -10,8 +10,8 @@ namespace brelin::gui::testing {
 // klv480-sim serving one pseudo-terminal for the life of the object.
 class Simulator {
  public:
-  // extraArgs come after the defaults: an unpaced line, serial number 480123, and a generated
-  // image unless they give one.
+  // extraArgs come after the defaults: serial number 480123, and an unpaced line and a generated
+  // image unless they give their own.
   explicit Simulator(const QStringList& extraArgs = {});
   ~Simulator();
   Simulator(const Simulator&) = delete;
