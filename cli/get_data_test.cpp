@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <regex>
 
@@ -43,15 +45,25 @@ struct Result {
   int exitStatus = -1;
   std::string err;            // stderr, without the progress bar
   std::vector<int> progress;  // the positions the bar showed
+  double secondsAfterSignal = -1;
+};
+
+// A signal to send once the program's stderr shows a text.
+struct SignalAt {
+  std::string text;
+  int signal = SIGINT;
 };
 
 class GetDataTest : public ::testing::Test {
  protected:
   ~GetDataTest() override { StopSimulator(); }
-  // Starts klv480-sim unpaced on the sample memory image; it prints its device path when ready.
+  // Starts klv480-sim on the sample memory image, unpaced unless `extra` gives a --baud; it
+  // prints its device path when ready.
   void StartSimulator(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{KLV480_SIM, "--link",           link_, "--baud", "0",
-                                  "--image",  BRELIN_SAMPLE_IMAGE};
+    std::vector<std::string> args{KLV480_SIM, "--link", link_, "--image", BRELIN_SAMPLE_IMAGE};
+    if (std::find(extra.begin(), extra.end(), "--baud") == extra.end()) {
+      args.insert(args.end(), {"--baud", "0"});
+    }
     args.insert(args.end(), extra.begin(), extra.end());
     int pipe[2];
     ASSERT_EQ(::pipe(pipe), 0);
@@ -72,8 +84,10 @@ class GetDataTest : public ::testing::Test {
   }
 
   // Runs brelin-cli with stderr on a terminal, where it draws its progress bar. Its stdin is
-  // empty, or a terminal where the operator has typed `typed`.
-  Result Cli(std::vector<std::string> args, std::optional<std::string> typed = {}) {
+  // empty, or a terminal where the operator has typed `typed`. With `stop`, the signal goes to
+  // brelin-cli once its stderr shows the text.
+  Result Cli(std::vector<std::string> args, std::optional<std::string> typed = {},
+             std::optional<SignalAt> stop = {}) {
     args.insert(args.begin(), BRELIN_CLI);
     int master = -1, err = -1, keyboard = -1, in = open("/dev/null", O_RDONLY);
     termios raw{};
@@ -87,11 +101,23 @@ class GetDataTest : public ::testing::Test {
     const pid_t pid = Spawn(args, in, open("/dev/null", O_WRONLY), err);
     Result r;
     char buffer[4096];
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) r.err.append(buffer, n);
+    std::chrono::steady_clock::time_point signalled;
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+      r.err.append(buffer, n);
+      if (stop && r.err.find(stop->text) != std::string::npos) {
+        signalled = std::chrono::steady_clock::now();
+        kill(pid, stop->signal);
+        stop.reset();
+      }
+    }
     close(master);
     if (keyboard >= 0) close(keyboard);
     int status = 0;
     waitpid(pid, &status, 0);
+    if (signalled.time_since_epoch().count() != 0) {
+      r.secondsAfterSignal =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    }
     r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     const std::regex bar(R"(\r\[[# ]*\] *(\d+)%)");
     for (std::sregex_iterator it(r.err.begin(), r.err.end(), bar), end; it != end; ++it) {
@@ -228,6 +254,54 @@ TEST_F(GetDataTest, FailuresAndUnconfirmedErasesReachNothingThenEraseEmptiesTheM
   EXPECT_LT(log.find("< ERASE 47190356"), log.find("< LOCK"));
   ASSERT_EQ(GetData().exitStatus, 0);
   EXPECT_EQ(std::filesystem::file_size(image_), 0u);
+}
+
+// A signal at each stage of a download paced like the real line: the transfer ends with its
+// cancel sequence, an unlocked instrument gets LOCK, the previous report and image stay, the
+// terminal line is ended, and the exit status tells the signal.
+TEST_F(GetDataTest, SignalsStopTheDownloadCleanly) {
+  const struct {
+    const char* stage;
+    std::vector<std::string> sim;
+    SignalAt stop;
+    const char *logHas, *logLacks;
+  } kStages[] = {
+      {"before UNLOCK's answer",
+       {"--silent"},
+       {"Opening communication port.\n", SIGTERM},
+       "< UNLOCK",
+       "< LOCK"},
+      {"mid-transfer",
+       {"--baud", "9600", "--block", "1024"},
+       {"Downloading data from KLV480.\n", SIGINT},
+       "cancelled by the receiver",
+       "< system"},
+      {"during the system read",
+       {"--baud", "9600"},
+       {"Obtaining KLV480 system info.\n", SIGHUP},
+       "< system",
+       "transfer aborted"},
+  };
+  for (const auto& stage : kStages) {
+    SCOPED_TRACE(stage.stage);
+    StartSimulator(stage.sim);
+    brelin::report::testing::WriteText(report_, "yesterday's report\r\n");
+    brelin::report::testing::WriteText(image_, "yesterday's image");
+    const Result r =
+        Cli({"get-data", "--port", link_, "-o", report_, "--image", image_}, {}, stage.stop);
+    EXPECT_EQ(r.exitStatus, 128 + stage.stop.signal);
+    EXPECT_TRUE(r.err.ends_with("\nbrelin-cli: interrupted\n")) << r.err;
+    EXPECT_LT(r.secondsAfterSignal, 5) << "a clean-up that hangs";
+    EXPECT_EQ(ReadText(report_), "yesterday's report\r\n");
+    EXPECT_EQ(ReadText(image_), "yesterday's image");
+    StopSimulator();
+    const std::string log = ReadText(log_);
+    EXPECT_THAT(log, HasSubstr(stage.logHas));
+    EXPECT_THAT(log, Not(HasSubstr(stage.logLacks)));
+    if (stage.sim[0] != "--silent") {
+      EXPECT_TRUE(log.ends_with("< LOCK\nklv480-sim: > OK\\n\\r\n")) << log;
+    }
+  }
 }
 
 }  // namespace
