@@ -58,9 +58,6 @@ struct Port {
   Port* next = nullptr;        // PortList link
   std::int32_t portNumber = 0;
   std::int32_t status = 0;  // sticky: the code of the last recorded failure, until ClearError
-  // The platform's own error code (errno, GetLastError) of a failed open, for OpenFailureText;
-  // 0 when the open did not fail in a system call.
-  std::int32_t systemError = 0;
   std::int32_t driverKind = 0;
   // Bytes moved by the last ReadBuffer/WriteBuffer, characters stored by ReadLine.
   std::uint32_t count = 0;
@@ -68,6 +65,9 @@ struct Port {
   // The driver OpenPort went through; its operations are installed only when the device opened.
   // Null for the out-of-memory Port.
   const Driver* driver = nullptr;
+  // The platform's own error code (errno, GetLastError) of a failed open, for OpenFailureText;
+  // 0 when the open did not fail in a system call.
+  std::int32_t systemError = 0;
 
   int ReadChar() { return ops.ReadChar(*this); }
   int WriteChar(int c) { return ops.WriteChar(*this, c); }
