@@ -1,11 +1,15 @@
 // brelin-cli get-data and erase against klv480-sim on a pseudo-terminal, both as child processes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,10 +89,11 @@ class GetDataTest : public ::testing::Test {
 
   // Runs brelin-cli with stderr on a terminal, where it draws its progress bar. Its stdin is
   // empty, or a terminal where the operator has typed `typed`. With `stop`, the signal goes to
-  // brelin-cli once its stderr shows the text.
+  // brelin-cli once its stderr shows the text; `as` is a command that runs it as another user.
   Result Cli(std::vector<std::string> args, std::optional<std::string> typed = {},
-             std::optional<SignalAt> stop = {}) {
+             std::optional<SignalAt> stop = {}, const std::vector<std::string>& as = {}) {
     args.insert(args.begin(), BRELIN_CLI);
+    args.insert(args.begin(), as.begin(), as.end());
     int master = -1, err = -1, keyboard = -1, in = open("/dev/null", O_RDONLY);
     termios raw{};
     cfmakeraw(&raw);
@@ -215,14 +220,19 @@ TEST_F(GetDataTest, FailuresAndUnconfirmedErasesReachNothingThenEraseEmptiesTheM
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   Result r = GetData();
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_THAT(r.err, HasSubstr("No response of KLV480\n")) << "the port is in use";
+  EXPECT_THAT(r.err, HasSubstr("Opening communication port.\nCannot open serial port " + link_ +
+                               ": Resource temporarily unavailable\nAnother program has the port "
+                               "open: ModemManager"));
   close(holder);
   r = Cli({"get-data", "--port", link_, "-o", dir_.path().string(), "--image", image_});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_THAT(r.err, HasSubstr(dir_.path().string() + ": Is a directory"));
   r = Cli({"erase", "--port", dir_.Path("no-such-port"), "--yes"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_THAT(r.err, HasSubstr("No response of KLV480\n"));
+  EXPECT_THAT(r.err,
+              HasSubstr("Cannot open serial port " + dir_.Path("no-such-port") +
+                        ": No such file or directory\nThere is no such port: list the "
+                        "ports with 'brelin-cli ports', or choose one in COM Port Setup.\n"));
   // An erase that is not confirmed does not open the port.
   const std::string question =
       "Erase all measurements stored in the KLV480? This cannot be undone. [y/N] ";
@@ -302,6 +312,63 @@ TEST_F(GetDataTest, SignalsStopTheDownloadCleanly) {
       EXPECT_TRUE(log.ends_with("< LOCK\nklv480-sim: > OK\\n\\r\n")) << log;
     }
   }
+}
+
+// What root never meets, as a user who is not root (nobody): a port only its owner may use, one of
+// a group the user is not in, one that another program holds with TIOCEXCL. Nothing is sent.
+TEST_F(GetDataTest, PortsAnotherUserMayNotOpenSayWhatToDo) {
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || nobody == nullptr || access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root, user nobody and setpriv to run brelin-cli as another user";
+  }
+  const std::vector<std::string> asNobody{
+      "/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+      "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
+  StartSimulator();
+  const std::string out = dir_.Path("nobody");  // where nobody may write its report
+  ASSERT_EQ(mkdir(out.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  const struct {
+    const char* name;
+    mode_t mode;
+    const char* group;  // the device's group, when it is to be changed
+    bool exclusive;     // another program holds the port with TIOCEXCL
+    std::string why;
+  } kCases[] = {
+      {"OnlyTheOwner", 0600, nullptr, false,
+       "Permission denied\nYour user may not use it: only its owner may (mode 0600). Ask the "
+       "administrator for access."},
+      {"NotInTheGroup", 0660, "dialout", false,
+       "Permission denied\nYour user may not use it. It belongs to the group 'dialout': join it "
+       "with 'sudo usermod -aG dialout $USER', then log out and in again (a new group counts from "
+       "the next login)."},
+      {"ExclusiveHolder", 0666, nullptr, true,
+       "Device or resource busy\nAnother program has the port open: ModemManager (it probes new "
+       "USB serial adapters), a terminal program such as minicom or screen, or another Brelin. "
+       "Close it and try again."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(chmod(device_.c_str(), c.mode), 0);
+    if (c.group != nullptr) {
+      const group* g = getgrnam(c.group);
+      if (g == nullptr) continue;  // not on this system
+      ASSERT_EQ(chown(device_.c_str(), -1, g->gr_gid), 0);
+    }
+    const int holder = c.exclusive ? open(device_.c_str(), O_RDWR | O_NOCTTY) : -1;
+    if (c.exclusive) {
+      ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    }
+    const Result r = Cli(
+        {"get-data", "--port", link_, "-o", out + "/report.txt", "--image", out + "/KLV480.bin"},
+        {}, {}, asNobody);
+    if (c.exclusive) ioctl(holder, TIOCNXCL), close(holder);  // the flag outlives our descriptor
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_THAT(r.err, HasSubstr("Opening communication port.\nCannot open serial port " + link_ +
+                                 ": " + c.why + "\n"));
+  }
+  EXPECT_THAT(ReadText(log_), Not(HasSubstr("< UNLOCK")));
 }
 
 }  // namespace

@@ -140,6 +140,10 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   std::vector<std::uint8_t> buffer(kWorkBufferSize);
   listener.AppendStatus("Opening communication port.\r\n");
   OpenedPort port(portIndex);
+  if ((*port).status < 0) {  // why, rather than an UNLOCK into a Port that never opened
+    listener.ShowMessage(serial::OpenFailureText(*port));
+    return false;
+  }
   ClearLine(*port);
   if (!Unlock(*port)) {
     if (!listener.StopRequested()) listener.ShowMessage(kNoResponse);
@@ -201,6 +205,10 @@ bool EraseMemory(SequenceListener& listener, int portIndex) {
   listener.AppendStatus("Opening communication port.\r\n");
   listener.SetProgress(kOpeningProgress);
   OpenedPort port(portIndex);
+  if ((*port).status < 0) {
+    listener.ShowMessage(serial::OpenFailureText(*port));
+    return false;
+  }
   ClearLine(*port);
   listener.SetProgress(kStartedProgress);
   if (!Unlock(*port)) {

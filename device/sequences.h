@@ -38,9 +38,11 @@ class SequenceListener {
 // Fetches the instrument's memory into the file at imagePath, reads its serial and PCB numbers
 // into `info` and locks it again. Status lines, progress and failures go to the listener. Returns
 // true when the instrument is locked again after a complete transfer (the caller then analyses
-// the image and ends with "Done."); false after it showed "No response of KLV480", "No download
-// allowed !!!\n" or a TransferFailureText, or when a stop was requested (nothing shown). Once
-// UNLOCK is accepted, every path sends LOCK. The Port is closed on every path.
+// the image and ends with "Done."); false after it showed why the port did not open
+// (serial::OpenFailureText, nothing sent), "No response of KLV480" (the port opened, UNLOCK was
+// not answered), "No download allowed !!!\n" or a TransferFailureText, or when a stop was
+// requested (nothing shown). Once UNLOCK is accepted, every path sends LOCK. The Port is closed
+// on every path.
 bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
                     const std::string& imagePath = kImageFileName);
 
@@ -49,8 +51,8 @@ std::string TransferFailureText(int code, const std::string& imagePath, int file
                                 std::int64_t bytesStored);
 
 // Unlocks the instrument, sends the erase command, shows the erase running for ten seconds and
-// locks it again. Returns true when it ran to "Done."; false after "No response of KLV480", or
-// when a stop was requested (LOCK sent if UNLOCK was accepted).
+// locks it again. Returns true when it ran to "Done."; false after serial::OpenFailureText or "No
+// response of KLV480", or when a stop was requested (LOCK sent if UNLOCK was accepted).
 bool EraseMemory(SequenceListener& listener, int portIndex);
 
 }  // namespace brelin::device

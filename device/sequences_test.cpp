@@ -176,5 +176,42 @@ TEST_F(SequenceTest, EraseIgnoresTheInstrumentsAnswer) {
   EXPECT_EQ(written, "UNLOCK\nERASE 47190356\nLOCK\n");
 }
 
+// A port that did not open says why and nothing is sent; one that opened but got no answer to
+// UNLOCK says "No response of KLV480".
+TEST_F(SequenceTest, APortThatDidNotOpenSaysWhyAndNothingIsSent) {
+  const std::string opening = "status:Opening communication port.\r\n";
+  const std::string noResponse = "message:No response of KLV480";
+  const std::string inUse =
+      "message:Cannot open serial port 0: in use by another program, or not allowed";
+  const std::string missing =
+      "message:Cannot open serial port 5: no such port\nThere is no such port: list the ports "
+      "with 'brelin-cli ports', or choose one in COM Port Setup.";
+  const struct {
+    const char* name;
+    bool erase;
+    int port, openFailure;
+    Commands events;
+  } kCases[] = {
+      {"DownloadInUse", false, 0, serial::kPortInUse, {opening, inUse}},
+      {"DownloadMissing", false, 5, 0, {opening, missing}},
+      {"EraseInUse", true, 0, serial::kPortInUse, {opening, "progress:5", inUse}},
+      {"DownloadSilent", false, 0, 0, {opening, noResponse}},
+      {"EraseSilent", true, 0, 0, {opening, "progress:5", "progress:10", noResponse}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    listener_ = {};
+    line_.TakeOutput();
+    if (c.openFailure != 0) line_.FailNext(serial::testing::TestLine::Op::kOpen, c.openFailure);
+    EXPECT_FALSE(c.erase ? EraseMemory(listener_, c.port)
+                         : DownloadMemory(listener_, info_, c.port, image_));
+    EXPECT_EQ(listener_.events, c.events);
+    const bool opened = c.port == 0 && c.openFailure == 0;
+    EXPECT_EQ(line_.output(), opened ? "UNLOCK\n" : "");
+    EXPECT_FALSE(line_.isOpen());
+  }
+  EXPECT_FALSE(std::filesystem::exists(image_));
+}
+
 }  // namespace
 }  // namespace brelin::device

@@ -123,6 +123,9 @@ const char* const kGetBar = "10 30 50 70 85 100 ";
 const char* const kNoResponse = "No response of KLV480";
 const std::string kDownloadCommands = "UNLOCK,DOWNLOAD,,system,LOCK";
 const std::string kEraseAsked = std::string("?") + app::kEraseQuestion;
+const char* const kNoPort =
+    "Cannot open serial port: No such device\nThere is no such port: list the ports with "
+    "'brelin-cli ports', or choose one in COM Port Setup.";
 
 // The erase runs the bar from 10 to 100 one step at a time.
 std::string EraseBar() {
@@ -160,8 +163,8 @@ std::vector<ClickCase> ClickCases() {
        "No download allowed !!!\n", false, "UNLOCK,DOWNLOAD,LOCK"},
       {"Erase", "", "button1021", "", kErasing + "Erasing data in the KLV480.\r\nDone.", EraseBar(),
        kEraseAsked, false, "UNLOCK,ERASE 47190356,LOCK"},
-      {"EraseWithoutAPort", nullptr, "button1021", "", kErasing, "5 10 ",
-       kEraseAsked + "|" + kNoResponse, false, ""},
+      {"EraseWithoutAPort", nullptr, "button1021", "", kErasing, "5 ", kEraseAsked + "|" + kNoPort,
+       false, ""},
       // A second Get Data while the first waits for the instrument, then ERASE in mid-transfer:
       // both greyed, so only the first command reaches the instrument.
       {"GetDataClickedTwiceAndEraseMidTransferRunOnce", "", "button1003", "report.txt",

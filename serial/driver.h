@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "serial/port.h"
 #include "serial/port_status.h"
@@ -22,6 +24,8 @@ struct Driver {
   // Descriptor that becomes readable when input arrives, for idle hooks that wait in poll();
   // -1 when there is none (the in-memory test driver).
   int (*Descriptor)(const Port&);
+  // OpenFailureText for one of its Ports; null: the text the status word alone gives.
+  std::string (*ExplainOpenFailure)(const Port&);
   PortOps ops;
 };
 
@@ -46,6 +50,19 @@ void UnlinkAndRelease(Port& port);
 using Allocator = void* (*)(std::size_t size);
 void SetAllocator(Allocator allocator);
 void* AllocateZeroed(std::size_t size);
+
+// "Cannot open serial port <port>: <reason>", then the hint on a line of its own when there is
+// one: the form of every OpenFailureText.
+std::string OpenFailureMessage(std::string_view port, std::string_view reason,
+                               std::string_view hint);
+
+// OpenFailureMessage from the status word alone, for an open that failed without a system error.
+std::string StatusOpenFailure(std::string_view port, int status);
+
+// The hint for a port that does not exist, the same in every front end.
+inline constexpr char kNoSuchPortHint[] =
+    "There is no such port: list the ports with 'brelin-cli ports', or choose one in COM Port "
+    "Setup.";
 
 // Translates the platform's error code (errno, or GetLastError on Windows) into a PortStatus.
 int MapSystemError(int error);

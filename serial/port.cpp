@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "serial/driver.h"
 
@@ -112,6 +113,7 @@ Port* HandOutFailurePort() {
   failurePort.portNumber = -1;
   failurePort.driverKind = -1;
   failurePort.status = kOutOfMemory;
+  failurePort.systemError = 0;
   return &failurePort;
 }
 
@@ -180,6 +182,9 @@ Port* OpenPort(const Driver& driver, int portNumber, int baudRate, int parity, i
   if (memory == nullptr) return HandOutFailurePort();
   Port* port = new (memory) Port{};
   Initialise(*port);
+  port->portNumber = portNumber;
+  port->driverKind = driver.kind;
+  port->driver = &driver;  // also when the open fails: the driver explains why
 
   if (driver.PlatformCheck != nullptr && driver.PlatformCheck() != kOk) {
     port->status = kNotSupported;
@@ -191,8 +196,6 @@ Port* OpenPort(const Driver& driver, int portNumber, int baudRate, int parity, i
     return HandOutFailurePort();
   }
   port->driverData = data;
-  port->portNumber = portNumber;
-  port->driverKind = driver.kind;
 
   if (int result = driver.OpenDevice(*port, portNumber); result < 0) {
     // The unopened Port only has the default Close, which knows nothing of the record.
@@ -204,8 +207,43 @@ Port* OpenPort(const Driver& driver, int portNumber, int baudRate, int parity, i
   if (driver.ops.SetLine != nullptr)
     driver.ops.SetLine(*port, baudRate, parity, dataBits, stopBits);
   InstallDriverOps(port->ops, driver.ops);
-  port->driver = &driver;
   return port;
+}
+
+std::string OpenFailureText(const Port& port) {
+  if (port.driver != nullptr && port.driver->ExplainOpenFailure != nullptr) {
+    return port.driver->ExplainOpenFailure(port);
+  }
+  return StatusOpenFailure(port.portNumber < 0 ? "" : std::to_string(port.portNumber), port.status);
+}
+
+std::string OpenFailureMessage(std::string_view port, std::string_view reason,
+                               std::string_view hint) {
+  std::string text = "Cannot open serial port";
+  if (!port.empty()) (text += ' ') += port;
+  (text += ": ") += reason;
+  if (!hint.empty()) (text += '\n') += hint;
+  return text;
+}
+
+std::string StatusOpenFailure(std::string_view port, int status) {
+  switch (status) {
+    case kNoDevice:
+      return OpenFailureMessage(port, "no such port", kNoSuchPortHint);
+    case kPortInUse:
+      return OpenFailureMessage(port, "in use by another program, or not allowed", "");
+    case kOutOfMemory:
+      return OpenFailureMessage(port, "out of memory", "");
+    case kNotSupported:
+      return OpenFailureMessage(port, "serial ports are not supported on this system", "");
+    case kBadBaudRate:
+    case kBadParity:
+    case kBadDataBits:
+    case kBadStopBits:
+      return OpenFailureMessage(port, "the line settings were refused", "");
+    default:
+      return OpenFailureMessage(port, "error " + std::to_string(status), "");
+  }
 }
 
 void CloseAllPorts() {

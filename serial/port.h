@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "serial/port_status.h"
@@ -61,7 +62,12 @@ struct Port {
   // Bytes moved by the last ReadBuffer/WriteBuffer, characters stored by ReadLine.
   std::uint32_t count = 0;
   PortOps ops{};
-  const Driver* driver = nullptr;  // the driver whose operations are installed; null when unopened
+  // The driver OpenPort went through; its operations are installed only when the device opened.
+  // Null for the out-of-memory Port.
+  const Driver* driver = nullptr;
+  // The platform's own error code (errno, GetLastError) of a failed open, for OpenFailureText;
+  // 0 when the open did not fail in a system call.
+  std::int32_t systemError = 0;
 
   int ReadChar() { return ops.ReadChar(*this); }
   int WriteChar(int c) { return ops.WriteChar(*this, c); }
@@ -94,6 +100,12 @@ struct Port {
 // use or denied, kOutOfMemory, kNotSupported platform not served) and its operations answer
 // kNotSupported. Every Port returned is closed by its caller with Close().
 Port* OpenPort(int portNumber, int baudRate, int parity, int dataBits, int stopBits);
+
+// For a Port whose status word is negative right after OpenPort: what the operator reads, in one
+// text for every front end. Names the port (its device path, COMn on Windows), gives the system's
+// reason, and on a line of its own what to do for the usual causes (no permission, another program
+// holds the port, no such port, not a serial device).
+std::string OpenFailureText(const Port& port);
 
 // Closes every Port still open, newest first. Registered with atexit at the first initialisation.
 void CloseAllPorts();

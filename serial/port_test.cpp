@@ -80,11 +80,17 @@ TEST_F(PortTest, OpenInstallsDriverAndRejectedSettingsStillOpen) {
   }
 }
 
+// A driver without its own explanation (the in-memory one) gets the status word's.
 TEST_F(PortTest, FailedOpenKeepsReasonAndAnswersWithDefaults) {
-  for (int code : {kPortInUse, kNoDevice, kPlatformFailure}) {
+  const std::pair<int, std::string> cases[] = {
+      {kPortInUse, "Cannot open serial port 3: in use by another program, or not allowed"},
+      {kNoDevice, std::string("Cannot open serial port 3: no such port\n") + kNoSuchPortHint},
+      {kPlatformFailure, "Cannot open serial port 3: error -1"}};
+  for (const auto& [code, text] : cases) {
     line_.FailNext(TestLine::Op::kOpen, code);
     Port* port = line_.Open();
     EXPECT_EQ(port->status, code);
+    EXPECT_EQ(OpenFailureText(*port), text);
     EXPECT_EQ(port->driverData, nullptr);  // the record went with the failed open
     ExpectEveryOperationUnsupported(*port);
     EXPECT_EQ(port->Close(), kOk);
@@ -99,6 +105,8 @@ TEST_F(PortTest, FailedOpenKeepsReasonAndAnswersWithDefaults) {
   refusing.PlatformCheck = [] { return kNotSupported; };
   Port* port = OpenPort(refusing, 3, 9600, 'N', 8, 1);
   EXPECT_EQ(port->status, kNotSupported);
+  EXPECT_EQ(OpenFailureText(*port),
+            "Cannot open serial port 3: serial ports are not supported on this system");
   EXPECT_FALSE(line_.isOpen());
   EXPECT_EQ(port->RxUsed(), kNotSupported);
 }
@@ -110,6 +118,7 @@ TEST_F(PortTest, OutOfMemoryHandsOutTheFailurePortAgainAndAgain) {
     allocations = 0;
     Port* port = line_.Open();
     EXPECT_EQ(port->status, kOutOfMemory);
+    EXPECT_EQ(OpenFailureText(*port), "Cannot open serial port: out of memory");
     EXPECT_EQ(port->portNumber, -1);
     EXPECT_EQ(port->driverKind, -1);
     EXPECT_FALSE(line_.isOpen());

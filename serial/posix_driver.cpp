@@ -1,6 +1,7 @@
 #include "serial/posix_driver.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "serial/discovery.h"
@@ -36,6 +38,7 @@ const SysCalls kReal{
     .tcflush = ::tcflush,
     .flock = ::flock,
     .poll = ::poll,
+    .stat = [](const char* path, struct stat* info) { return ::stat(path, info); },
 };
 SysCalls sys = kReal;
 
@@ -79,6 +82,14 @@ int FailErrno(Port& port) {
     return Fail(port, kNoDevice);
   }
   return Fail(port, MapSystemError(errno));
+}
+
+// A failed open keeps the system's error number for OpenFailureText. A directory, a path through
+// a file and a device that is no terminal are no serial port either.
+int FailOpen(Port& port, int error) {
+  port.systemError = error;
+  const bool noDevice = error == EISDIR || error == ENOTDIR || error == ENOTTY;
+  return Fail(port, noDevice ? kNoDevice : MapSystemError(error));
 }
 
 int Ioctl(int fd, unsigned long request, void* arg) {
@@ -149,25 +160,23 @@ void ReleaseDevice(PosixPortData& d) {
 int OpenDevice(Port& port, int portNumber) {
   PosixPortData& d = Data(port);
   std::string path = PortPath(portNumber);
-  if (path.empty()) return Fail(port, kNoDevice);
+  if (path.empty()) return FailOpen(port, ENODEV);
   int fd =
       Retry([&] { return sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   port.status = kOk;
-  if (fd < 0) {  // a directory, or a path through a file, is no device either
-    return Fail(port, errno == EISDIR || errno == ENOTDIR ? kNoDevice : MapSystemError(errno));
-  }
+  if (fd < 0) return FailOpen(port, errno);
   d.fd = fd;
   // Root passes TIOCEXCL, and one process may open a path twice: the lock refuses both.
   if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
-    int code = errno == EWOULDBLOCK ? kPortInUse : MapSystemError(errno);
+    const int error = errno;
     sys.close(fd);
     d.fd = -1;
-    return Fail(port, code);
+    return FailOpen(port, error);
   }
   if (Retry([&] { return sys.tcgetattr(fd, &d.settings); }) != 0) {
-    int code = errno == ENOTTY ? kNoDevice : MapSystemError(errno);  // not a serial device
+    const int error = errno;
     ReleaseDevice(d);
-    return Fail(port, code);
+    return FailOpen(port, error);
   }
   Ioctl(fd, TIOCEXCL, nullptr);
 
@@ -187,6 +196,64 @@ int OpenDevice(Port& port, int portNumber) {
   d.haveCounters = Ioctl(fd, TIOCGICOUNT, &d.counters) == 0;
   ModemBits(fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);  // a pty has no modem lines: ignored
   return kOk;
+}
+
+// Who may use the device at path, for a user the system refused: the group to join when the
+// group may read and write it.
+std::string NotAllowedHint(const std::string& path) {
+  struct stat info {};
+  if (sys.stat(path.c_str(), &info) != 0) {
+    return "Your user may not use it: ask to join the group that owns the port ('dialout' on "
+           "Debian), then log out and in again.";
+  }
+  constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+  if ((info.st_mode & kGroupReadWrite) != kGroupReadWrite) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string("Your user may not use it: only its owner may (mode ") + mode +
+           "). Ask the administrator for access.";
+  }
+  const group* owner = getgrgid(info.st_gid);
+  const std::string name = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+  return "Your user may not use it. It belongs to the group '" + name + "': join it with 'sudo " +
+         "usermod -aG " + name + " $USER', then log out and in again (a new group counts from " +
+         "the next login).";
+}
+
+std::string ExplainOpenFailure(const Port& port) {
+  const std::string path = PortPath(port.portNumber);
+  std::string where = path;
+  if (path.empty() && port.portNumber >= 0) where = "number " + std::to_string(port.portNumber);
+  const int error = port.systemError;
+  if (error == 0) return StatusOpenFailure(where, port.status);
+  std::string hint;
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      hint = NotAllowedHint(path);
+      break;
+    case EBUSY:        // another holder of TIOCEXCL
+    case EWOULDBLOCK:  // the lock of another Port
+      hint =
+          "Another program has the port open: ModemManager (it probes new USB serial adapters), "
+          "a terminal program such as minicom or screen, or another Brelin. Close it and try "
+          "again.";
+      break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+    case EIO:  // a ttyS name without a UART behind it
+      hint = kNoSuchPortHint;
+      break;
+    case ENOTTY:
+    case EISDIR:
+      hint =
+          "It is not a serial device: list the ports with 'brelin-cli ports', or choose one in "
+          "COM Port Setup.";
+      break;
+  }
+  return OpenFailureMessage(where, std::strerror(error), hint);
 }
 
 int Descriptor(const Port& port) {
@@ -457,6 +524,7 @@ const Driver kPosixDriver{
     .DeleteData = DeleteData,
     .OpenDevice = OpenDevice,
     .Descriptor = Descriptor,
+    .ExplainOpenFailure = ExplainOpenFailure,
     .ops =
         {
             .ReadChar = ReadChar,

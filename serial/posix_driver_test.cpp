@@ -3,6 +3,7 @@
 #include "serial/posix_driver.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "serial/discovery.h"
+#include "serial/driver.h"
 #include "serial/posix_sys.h"
 #include "serial/testing/virtual_clock.h"
 #include "serial/timed_io.h"
@@ -113,11 +115,22 @@ TEST_F(PtyTest, SetLineValidatesAndApplies) {
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
 }
 
+// The hints of OpenFailureText, after the system's words.
+const std::string kNotSerial =
+    "\nIt is not a serial device: list the ports with 'brelin-cli ports', or choose one in COM "
+    "Port Setup.";
+const std::string kNoSuchPort = std::string("\n") + kNoSuchPortHint;
+const std::string kInUse =
+    "\nAnother program has the port open: ModemManager (it probes new USB serial adapters), a "
+    "terminal program such as minicom or screen, or another Brelin. Close it and try again.";
+
 TEST_F(PtyTest, PortIsExclusive) {
   Port* first = Open();
   ASSERT_EQ(first->status, kOk);
   Port* second = Open();  // same process, same path
   EXPECT_EQ(second->status, kPortInUse);
+  EXPECT_EQ(OpenFailureText(*second), "Cannot open serial port " + PortPath(index_) +
+                                          ": Resource temporarily unavailable" + kInUse);
   EXPECT_EQ(second->ReadChar(), kNotSupported);
   second->Close();
   pid_t child = fork();
@@ -135,12 +148,125 @@ TEST_F(PtyTest, PortIsExclusive) {
   EXPECT_EQ(Open()->status, kPortInUse);
 }
 
-TEST_F(PtyTest, PathsThatAreNoSerialDevice) {
-  for (const char* p : {"/dev/does-not-exist", "/dev/null", "/dev/null/below-a-file", "/tmp"}) {
-    EXPECT_EQ(OpenPort(PosixDriver(), AddPortPath(p), 9600, 'N', 8, 1)->status, kNoDevice) << p;
+TEST_F(PtyTest, PathsThatAreNoSerialDeviceSayWhy) {
+  char file[] = "/tmp/brelin-not-a-port-XXXXXX";
+  close(mkstemp(file));
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/does-not-exist", "No such file or directory" + kNoSuchPort},
+      {"/dev/null/below-a-file", "Not a directory" + kNoSuchPort},
+      {"/dev/null", "Inappropriate ioctl for device" + kNotSerial},
+      {file, "Inappropriate ioctl for device" + kNotSerial},
+      {"/tmp", "Is a directory" + kNotSerial}};
+  for (const auto& [path, why] : cases) {
+    Port* port = OpenPort(PosixDriver(), AddPortPath(path), 9600, 'N', 8, 1);
+    EXPECT_EQ(port->status, kNoDevice) << path;
+    EXPECT_EQ(OpenFailureText(*port), "Cannot open serial port " + path + ": " + why);
   }
-  EXPECT_EQ(OpenPort(PosixDriver(), 100000, 9600, 'N', 8, 1)->status, kNoDevice);  // no entry
+  unlink(file);
+  Port* port = OpenPort(PosixDriver(), 100000, 9600, 'N', 8, 1);  // not in the table
+  EXPECT_EQ(port->status, kNoDevice);
+  EXPECT_EQ(OpenFailureText(*port),
+            "Cannot open serial port number 100000: No such device" + kNoSuchPort);
+  EXPECT_EQ(OpenFailureText(*OpenPort(PosixDriver(), -1, 9600, 'N', 8, 1)),
+            "Cannot open serial port: No such device" + kNoSuchPort)
+      << "no port chosen";
 }
+
+// Each way the system refuses an open, made through the system-call seam: the status word, the
+// error number kept, and what the operator reads after "Cannot open serial port <path>: ".
+struct OpenRefusal {
+  const char* name;
+  enum Call { kOpen, kLock, kTerminal } call;
+  int error, status;
+  std::string why;
+  const char* group = nullptr;  // EACCES/EPERM: the device's group, by name
+  mode_t mode = 0;              // and its mode; 0: stat fails
+};
+
+OpenRefusal::Call failingCall;
+int failingError;
+struct stat deviceInfo;
+
+bool Failing(OpenRefusal::Call call) {
+  if (failingCall != call) return false;
+  errno = failingError;
+  return true;
+}
+
+class OpenRefusals : public PtyTest, public ::testing::WithParamInterface<OpenRefusal> {};
+
+TEST_P(OpenRefusals, SayWhatHappenedWhereAndWhatToDo) {
+  const OpenRefusal& r = GetParam();
+  failingCall = r.call;
+  failingError = r.error;
+  deviceInfo = {};
+  deviceInfo.st_mode = S_IFCHR | r.mode;
+  deviceInfo.st_gid = 54321;  // a number without a name
+  if (r.group != nullptr) {
+    const group* g = getgrnam(r.group);
+    if (g == nullptr) GTEST_SKIP() << "no group " << r.group << " here";
+    deviceInfo.st_gid = g->gr_gid;
+  } else if (getgrgid(deviceInfo.st_gid) != nullptr) {
+    GTEST_SKIP() << "group 54321 has a name here";
+  }
+  Sys().open = [](const char* path, int flags) {
+    return Failing(OpenRefusal::kOpen) ? -1 : RealSysCalls().open(path, flags);
+  };
+  Sys().flock = [](int fd, int operation) {
+    return Failing(OpenRefusal::kLock) && operation != LOCK_UN
+               ? -1
+               : RealSysCalls().flock(fd, operation);
+  };
+  Sys().tcgetattr = [](int fd, termios* t) {
+    return Failing(OpenRefusal::kTerminal) ? -1 : RealSysCalls().tcgetattr(fd, t);
+  };
+  Sys().stat = [](const char*, struct stat* info) {
+    *info = deviceInfo;
+    errno = ENOENT;
+    return (deviceInfo.st_mode & 07777) != 0 ? 0 : -1;
+  };
+  Port* port = Open();
+  EXPECT_EQ(port->status, r.status);
+  EXPECT_EQ(port->systemError, r.error);
+  EXPECT_EQ(OpenFailureText(*port), "Cannot open serial port " + PortPath(index_) + ": " + r.why);
+  EXPECT_EQ(port->Close(), kOk);
+  Sys() = RealSysCalls();
+  EXPECT_EQ(Open()->status, kOk) << "a refused open leaves nothing held";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PtyTest, OpenRefusals,
+    ::testing::Values(
+        OpenRefusal{"NotInTheGroup", OpenRefusal::kOpen, EACCES, kPortInUse,
+                    "Permission denied\nYour user may not use it. It belongs to the group "
+                    "'dialout': join it with 'sudo usermod -aG dialout $USER', then log out and "
+                    "in again (a new group counts from the next login).",
+                    "dialout", 0660},
+        OpenRefusal{"GroupWithoutAName", OpenRefusal::kOpen, EACCES, kPortInUse,
+                    "Permission denied\nYour user may not use it. It belongs to the group "
+                    "'54321': join it with 'sudo usermod -aG 54321 $USER', then log out and in "
+                    "again (a new group counts from the next login).",
+                    nullptr, 0660},
+        OpenRefusal{"OnlyTheOwner", OpenRefusal::kOpen, EPERM, kPortInUse,
+                    "Operation not permitted\nYour user may not use it: only its owner may (mode "
+                    "0620). Ask the administrator for access.",
+                    nullptr, 0620},
+        OpenRefusal{"OwnerUnknown", OpenRefusal::kOpen, EACCES, kPortInUse,
+                    "Permission denied\nYour user may not use it: ask to join the group that "
+                    "owns the port ('dialout' on Debian), then log out and in again."},
+        OpenRefusal{"ExclusiveHolder", OpenRefusal::kOpen, EBUSY, kPortInUse,
+                    "Device or resource busy" + kInUse},
+        OpenRefusal{"Locked", OpenRefusal::kLock, EWOULDBLOCK, kPortInUse,
+                    "Resource temporarily unavailable" + kInUse},
+        OpenRefusal{"NoDriver", OpenRefusal::kOpen, ENXIO, kNoDevice,
+                    "No such device or address" + kNoSuchPort},
+        OpenRefusal{"NoUart", OpenRefusal::kOpen, EIO, kPlatformFailure,
+                    "Input/output error" + kNoSuchPort},
+        OpenRefusal{"OutOfDescriptors", OpenRefusal::kOpen, EMFILE, kPlatformFailure,
+                    "Too many open files"},
+        OpenRefusal{"OutOfMemory", OpenRefusal::kOpen, ENOMEM, kOutOfMemory,
+                    "Cannot allocate memory"}),
+    [](const ::testing::TestParamInfo<OpenRefusal>& info) { return info.param.name; });
 
 TEST_F(PtyTest, TheQueueModel) {
   Port* port = Open();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "serial/driver.h"
 #include "serial/timed_io.h"
@@ -71,6 +72,43 @@ int LastError() {
   return MapSystemError(static_cast<int>(GetLastError()));
 }
 
+// A failed open keeps the system's error code for OpenFailureText.
+int FailOpen(Port& port) {
+  port.systemError = static_cast<std::int32_t>(GetLastError());
+  return Fail(port, MapSystemError(port.systemError));
+}
+
+// The system's own words for an error code, without the closing period and line end.
+std::string SystemWords(DWORD error) {
+  char text[256];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof text, nullptr);
+  while (n > 0 &&
+         (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) {
+    n--;
+  }
+  return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+}
+
+std::string ExplainOpenFailure(const Port& port) {
+  const std::string where = "COM" + std::to_string(port.portNumber + 1);
+  const auto error = static_cast<DWORD>(port.systemError);
+  if (error == 0) return StatusOpenFailure(where, port.status);
+  const char* hint = "";
+  switch (error) {
+    case ERROR_ACCESS_DENIED:  // what a COM port another program holds answers
+      hint =
+          "Another program has the port open (a terminal program, another Brelin): close it "
+          "and try again.";
+      break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      hint = kNoSuchPortHint;
+      break;
+  }
+  return OpenFailureMessage(where, SystemWords(error), hint);
+}
+
 // ClearCommError: collects the line-error bits and fills stat. False, with the failure in the
 // status word, when the device does not answer (an adapter that was pulled).
 bool QueryQueues(Port& port, COMSTAT& stat) {
@@ -134,16 +172,16 @@ int OpenDevice(Port& port, int portNumber) {
   HANDLE handle = sys.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
   port.status = kOk;
-  if (handle == INVALID_HANDLE_VALUE) return Fail(port, LastError());
+  if (handle == INVALID_HANDLE_VALUE) return FailOpen(port);
   d.handle = handle;
 
   d.readOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
   d.writeOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (d.readOverlapped.hEvent == nullptr || d.writeOverlapped.hEvent == nullptr) {
-    int code = LastError();
+    FailOpen(port);
     sys.CloseHandle(handle);
     d.handle = nullptr;
-    return Fail(port, code);
+    return port.status;
   }
 
   SetupComm(handle, static_cast<DWORD>(d.inQueueSize), d.outQueueSize);
@@ -416,6 +454,7 @@ const Driver kWindowsDriver{
     .DeleteData = DeleteData,
     .OpenDevice = OpenDevice,
     .Descriptor = nullptr,
+    .ExplainOpenFailure = ExplainOpenFailure,
     .ops =
         {
             .ReadChar = ReadChar,

@@ -13,6 +13,7 @@
 
 #include "serial/clock.h"
 #include "serial/discovery.h"
+#include "serial/driver.h"
 #include "serial/timed_io.h"
 #include "serial/win_sys.h"
 
@@ -146,6 +147,16 @@ TEST_F(ComPortTest, PortsThatCannotOpenAnswerNotSupported) {
     version = static_cast<std::uint32_t>(versionWord);
     Port* port = OpenPort(static_cast<int>(index), 9600, 'N', 8, 1);
     EXPECT_EQ(port->status, status);
+    const std::string text = OpenFailureText(*port);
+    if (status == kNoDevice) {
+      EXPECT_TRUE(
+          text.starts_with("Cannot open serial port COM" + std::to_string(index + 1) + ": "))
+          << text;
+      EXPECT_TRUE(text.ends_with(std::string("\n") + kNoSuchPortHint)) << text;
+    } else {
+      EXPECT_EQ(text,
+                "Cannot open serial port COM1: serial ports are not supported on this system");
+    }
     EXPECT_EQ(port->WriteChar('x'), kNotSupported);
     EXPECT_EQ(port->Close(), kOk);
   }
@@ -204,6 +215,7 @@ TEST(ComDiscoveryTest, PortsAreCom1To256IndexedByNumber) {
 // What a pseudo-terminal under Wine never does, made by fakes around the real calls, and what the
 // driver asked of the device.
 struct Fakes {
+  DWORD openFailure = 0;  // CreateFileA fails with this error
   DWORD outQueued = 0, errorsOnce = 0, modemBits = 0;
   int inQueued = -1;                            // cbInQue to report; -1: what the device holds
   DWORD clearCommFailure = 0, readFailure = 0;  // these calls fail with this error
@@ -237,6 +249,10 @@ class FakedComPortTest : public ComPortTest {
                            DWORD disposition, DWORD flags, HANDLE templateFile) {
       fakes.calls.push_back(std::string(name) + " share " + std::to_string(share) +
                             ((flags & FILE_FLAG_OVERLAPPED) != 0 ? " overlapped" : ""));
+      if (fakes.openFailure != 0) {
+        SetLastError(fakes.openFailure);
+        return INVALID_HANDLE_VALUE;
+      }
       HANDLE h = RealWinCalls().CreateFileA(name, access, share, security, disposition, flags,
                                             templateFile);
       if (h != INVALID_HANDLE_VALUE) fakes.made.push_back(h);
@@ -333,6 +349,40 @@ class FakedComPortTest : public ComPortTest {
     WinSys() = RealWinCalls();
   }
 };
+
+// What the operator reads when COM1 does not open: the port, the system's own words (in the
+// system's language, so only their form is checked) and what to do.
+TEST_F(FakedComPortTest, OpenFailuresSayWhatHappenedWhereAndWhatToDo) {
+  const struct {
+    DWORD error;
+    int status;
+    std::string hint;
+  } cases[] = {
+      {ERROR_ACCESS_DENIED, kPortInUse,
+       "Another program has the port open (a terminal program, another Brelin): close it and try "
+       "again."},
+      {ERROR_FILE_NOT_FOUND, kNoDevice, kNoSuchPortHint},
+      {ERROR_PATH_NOT_FOUND, kNoDevice, kNoSuchPortHint},
+      {ERROR_GEN_FAILURE, kPlatformFailure, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    fakes.openFailure = c.error;
+    Port* port = OpenPort(0, 9600, 'N', 8, 1);
+    EXPECT_EQ(port->status, c.status);
+    EXPECT_EQ(port->systemError, static_cast<std::int32_t>(c.error));
+    const std::string text = OpenFailureText(*port);
+    const std::string start = "Cannot open serial port COM1: ";
+    const std::string end = c.hint.empty() ? "" : "\n" + c.hint;
+    ASSERT_TRUE(text.starts_with(start) && text.ends_with(end)) << text;
+    const std::string words = text.substr(start.size(), text.size() - start.size() - end.size());
+    EXPECT_FALSE(words.empty());
+    EXPECT_EQ(words.find_first_of("\r\n"), std::string::npos) << words;
+    EXPECT_NE(words.back(), '.') << words;
+    EXPECT_EQ(port->Close(), kOk);
+  }
+  EXPECT_TRUE(fakes.made.empty()) << "nothing was opened";
+}
 
 TEST_F(FakedComPortTest, QueuesAreWhatTheDeviceReports) {
   Port* port = OpenCom1();
