@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "app/testing/recording_model.h"
@@ -12,6 +13,7 @@
 #include "report/image_generator.h"
 #include "report/testing/temp_dir.h"
 #include "serial/testing/virtual_clock.h"
+#include "xfer/xfer.h"
 
 namespace brelin::app {
 namespace {
@@ -113,6 +115,23 @@ TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReportAndImage) {
   EXPECT_FALSE(GetDataCommand(model_, options_));
   EXPECT_EQ(ReadText(model_.outputFileName), "");
   EXPECT_FALSE(std::filesystem::exists(partial));
+}
+
+TEST_F(CommandsTest, FullDiskKeepsThePreviousImage) {
+  report::testing::WriteText(options_.imagePath, "previous image");
+  // Every block is taken into the buffer; the disk is found full when the image is flushed.
+  xfer::SetFileOpenHook([](const xfer::XferView&, const char*, const char*) {
+    return std::fopen("/dev/full", "wb");
+  });
+  device::testing::SimulatedInstrument klv(line_, config_);
+  EXPECT_FALSE(GetDataCommand(model_, options_));
+  xfer::SetFileOpenHook(nullptr);
+  EXPECT_THAT(model_.log.Only("message"),
+              ElementsAre(::testing::StartsWith(
+                  "Error in file transfer -607: the memory image file could not be written: " +
+                  options_.imagePath + ".part: No space left on device\nThe 2432 bytes")));
+  EXPECT_EQ(ReadText(options_.imagePath), "previous image");
+  EXPECT_EQ(klv.commands().back(), "LOCK");
 }
 
 TEST_F(CommandsTest, OnlyRegularFilesAreReplacedAndLinksStayLinks) {
