@@ -230,11 +230,13 @@ def mutants_of(path, windows):
                 found.append(mutant(s, e, new, f"'{token}' -> '{new}'"))
         for flag in FLAG.finditer(m):
             if code_at(flag.start()):
-                new = FLIPPED[flag.group(0)]
-                found.append(mutant(flag.start(), flag.end(), new, f"'{flag.group(0)}' -> '{new}'"))
+                old = flag.group(0)
+                found.append(mutant(flag.start(), flag.end(), FLIPPED[old],
+                                    f"'{old}' -> '{FLIPPED[old]}'"))
         if at_start and at_start[-1] == "code" and is_statement(m, previous):
             indent = len(line) - len(line.lstrip())
-            found.append((path, no + 1, "statement removed", f"{line[:indent]}{{}}  // {line.strip()}"))
+            removed = f"{line[:indent]}{{}}  // {line.strip()}"
+            found.append((path, no + 1, "statement removed", removed))
         yield from found
         previous = m.strip() or previous
 

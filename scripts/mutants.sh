@@ -71,7 +71,9 @@ describe() {  # file line mutation text
 if $list; then
   for m in "${mutants[@]}"; do
     IFS=$'\t' read -r file line mutation known text <<<"$m"
-    echo "$(describe "$file" "$line" "$mutation" "$text")$( ((known)) && echo '   (known equivalent)')"
+    note=''
+    ((known)) && note='   (known equivalent)'
+    echo "$(describe "$file" "$line" "$mutation" "$text")$note"
   done
   echo "$subsystem: ${#mutants[@]} of $total mutants"
   exit 0
@@ -214,10 +216,10 @@ fi
 scope="every mutant"
 ((sample > 0 && sample < total)) && scope="a sample, seed $seed"
 took=$((SECONDS - began))
-echo "$subsystem: ${#mutants[@]} of $total mutants ($scope) in $((took / 60)) min $((took % 60)) s:" \
-  "$killed killed ($timeouts by the time limit), $survived survived," \
-  "${#known[@]} known equivalent, $not_viable not viable"
+echo "$subsystem: ${#mutants[@]} of $total mutants ($scope)," \
+  "$((took / 60)) min $((took % 60)) s: $killed killed ($timeouts by the time limit)," \
+  "$survived survived, ${#known[@]} known equivalent, $not_viable not viable"
 counted=$((killed + survived))
 awk -v k="$killed" -v c="$counted" 'BEGIN {
-  printf "kill score: %.1f %% (%d of %d; known equivalent and not viable mutants are not counted)\n",
+  printf "kill score: %.1f %% (%d of %d: known equivalent and not viable ones are not counted)\n",
     c ? 100 * k / c : 100, k, c }'
