@@ -54,6 +54,20 @@ void AnalyseCommand(MainModel& model, const std::string& imagePath) {
                                                 .serialNumber = model.deviceInfo.serialNumber});
 }
 
+std::string TransferText(const device::TransferProgress& progress) {
+  char text[80];
+  const double kib = static_cast<double>(progress.bytes) / 1024;
+  const double seconds = progress.milliseconds / 1000.0;
+  const int n = progress.retries;
+  if (seconds > 0) {
+    std::snprintf(text, sizeof text, "%.1f KiB, %.2f KiB/s, %d %s", kib, kib / seconds, n,
+                  n == 1 ? "retry" : "retries");
+  } else {
+    std::snprintf(text, sizeof text, "%.1f KiB, %d %s", kib, n, n == 1 ? "retry" : "retries");
+  }
+  return text;
+}
+
 std::string SummaryText(const report::AnalysisSummary& summary) {
   return std::to_string(summary.records) + (summary.records == 1 ? " record" : " records") +
          " read: " + std::to_string(summary.readings) +

@@ -21,6 +21,9 @@ report::ReportOptions ChosenReportOptions(const MainModel& model);
 // Throws report::FileError when the image cannot be read or the report cannot be written.
 void AnalyseCommand(MainModel& model, const std::string& imagePath);
 
+// The figures of a transfer so far: "24.0 KiB, 0.94 KiB/s, 1 retry".
+std::string TransferText(const device::TransferProgress& progress);
+
 // One line on what an analysis found: "300 records read: 812 readings of 250 points in the report."
 std::string SummaryText(const report::AnalysisSummary& summary);
 // Why the image may not be what the operator expects, or "" when nothing is odd about it.

@@ -68,6 +68,12 @@ TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
   EXPECT_FALSE(std::filesystem::exists(options_.imagePath + ".part"));
 }
 
+TEST(SummaryTest, TransferFiguresWithoutAPercentage) {
+  EXPECT_EQ(TransferText({.bytes = 24576, .milliseconds = 25600, .retries = 1}),
+            "24.0 KiB, 0.94 KiB/s, 1 retry");
+  EXPECT_EQ(TransferText({.bytes = 0, .milliseconds = 0, .retries = 0}), "0.0 KiB, 0 retries");
+}
+
 TEST(SummaryTest, SaysWhatWentIntoTheReportAndWarnsOfOddImages) {
   report::AnalysisSummary summary{
       .records = 300, .measurements = 290, .trailingBytes = 0, .readings = 812, .points = 250};

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/commands.h"
+
 namespace brelin::app {
 namespace {
 
@@ -42,6 +44,12 @@ void ConsoleModel::AppendStatus(std::string_view text) {
 
 void ConsoleModel::SetProgress(int position) {
   progress_ = std::clamp(position, 0, 100);
+  transfer_.clear();
+  DrawBar();
+}
+
+void ConsoleModel::ShowTransfer(const device::TransferProgress& progress) {
+  transfer_ = TransferText(progress);
   DrawBar();
 }
 
@@ -74,8 +82,10 @@ void ConsoleModel::ClearBar() {
 void ConsoleModel::DrawBar() {
   if (!terminal_ || progress_ < 0) return;
   const int filled = progress_ * kBarWidth / 100;
-  std::fprintf(err_, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-               std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), progress_);
+  std::fprintf(err_, "\r[%s%s] %3d%%%s%s",
+               std::string(static_cast<std::size_t>(filled), '#').c_str(),
+               std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), progress_,
+               transfer_.empty() ? "" : " ", transfer_.c_str());
   std::fflush(err_);
   barShown_ = true;
 }

@@ -35,6 +35,8 @@ class ConsoleModel : public MainModel {
   void SetProgress(int position) override;
   // Writes the message as one line.
   void ShowMessage(std::string_view text) override;
+  // On a terminal, the transfer's figures follow the progress bar until the bar moves on.
+  void ShowTransfer(const device::TransferProgress& progress) override;
 
   // Asks stopQuery, when there is one (the command line's signal handling).
   bool StopRequested() override { return stopQuery != nullptr && stopQuery(); }
@@ -52,7 +54,8 @@ class ConsoleModel : public MainModel {
   std::FILE* err_;
   bool terminal_;
   std::string pending_;
-  int progress_ = -1;  // -1: no bar yet
+  int progress_ = -1;     // -1: no bar yet
+  std::string transfer_;  // the transfer's figures shown after the bar
   bool barShown_ = false;
   bool messageShown_ = false;
 };

@@ -50,6 +50,7 @@ struct Result {
   std::string err;            // stderr, without the progress bar
   std::vector<int> progress;  // the positions the bar showed
   double secondsAfterSignal = -1;
+  std::string terminal;  // stderr as the terminal got it
 };
 
 // A signal to send once the program's stderr shows a text.
@@ -124,7 +125,9 @@ class GetDataTest : public ::testing::Test {
           std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
     }
     r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const std::regex bar(R"(\r\[[# ]*\] *(\d+)%)");
+    r.terminal = r.err;
+    // The bar, and the transfer's figures after it while they last.
+    const std::regex bar(R"(\r\[[# ]*\] *(\d+)%[^\r\x1b]*)");
     for (std::sregex_iterator it(r.err.begin(), r.err.end(), bar), end; it != end; ++it) {
       const int position = std::stoi((*it)[1]);
       if (r.progress.empty() || r.progress.back() != position) r.progress.push_back(position);
@@ -148,6 +151,7 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   const Result r = GetData("csv");
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.progress, (std::vector<int>{10, 30, 50, 70, 85, 100}));
+  EXPECT_THAT(r.terminal, ::testing::ContainsRegex("10% 3\\.6 KiB, [0-9.]+ KiB/s, 0 retries"));
   EXPECT_EQ(ReadText(image_), ReadText(BRELIN_SAMPLE_IMAGE));
   EXPECT_THAT(r.err, HasSubstr("Checking output filename.\nCreating output file.\nGet data from "
                                "KLV480.\nOpening communication port.\nDownloading data from "

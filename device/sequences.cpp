@@ -169,12 +169,21 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
   ScanDownloadReply(info, buffer.data(), received);
 
   const std::int32_t noOptions[] = {xfer::kOptEnd};
-  const auto stopCheck = [&listener](xfer::XferView& run) {
+  const std::uint32_t start = serial::TickCount();
+  TransferProgress shown{.bytes = -1};
+  const auto passCheck = [&](xfer::XferView& run) {
     if (listener.StopRequested()) run.status = xfer::kXferUserAbort;
+    const TransferProgress now{.bytes = std::max<std::int64_t>(run.bytesStored, 0),
+                               .milliseconds = serial::TickCount() - start,
+                               .retries = run.errorCount};
+    if (now.bytes != shown.bytes || now.retries != shown.retries) {
+      shown = now;
+      listener.ShowTransfer(now);
+    }
   };
   xfer::XferView outcome;
   const int result =
-      xfer::XferReceive(*port, imagePath.c_str(), {}, stopCheck, noOptions, &outcome);
+      xfer::XferReceive(*port, imagePath.c_str(), {}, passCheck, noOptions, &outcome);
   if (result < 0) {
     // The receiver has sent its cancel sequence; the instrument is still unlocked.
     if (!listener.StopRequested()) {

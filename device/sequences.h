@@ -18,6 +18,13 @@ inline constexpr int kDataBits = 8;
 inline constexpr int kStopBits = 1;
 inline constexpr std::size_t kWorkBufferSize = 500;
 
+// How far a transfer has come.
+struct TransferProgress {
+  std::int64_t bytes = 0;          // stored so far
+  std::uint32_t milliseconds = 0;  // since the transfer started
+  int retries = 0;                 // damaged or missing blocks asked for again, timeouts
+};
+
 // What a sequence tells the operator: status lines, the progress bar, and the failure that ends it.
 class SequenceListener {
  public:
@@ -30,6 +37,9 @@ class SequenceListener {
   // True once the operator has asked to stop (an interrupt, the window closing). The sequence then
   // ends at its next step: a transfer with its cancel sequence, an unlocked instrument with LOCK.
   virtual bool StopRequested() { return false; }
+  // During the transfer, at least once per block. The size of the image is not known before it
+  // has arrived, so there is no percentage.
+  virtual void ShowTransfer(const TransferProgress& /*progress*/) {}
 
  protected:
   ~SequenceListener() = default;

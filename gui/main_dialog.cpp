@@ -218,7 +218,18 @@ std::string MainDialog::StatusText() const {
 }
 
 void MainDialog::SetProgress(int position) {
+  summary_->clear();  // a transfer's figures are over when the bar moves on
   progress_->setValue(std::clamp(position, 0, 100));
+}
+
+void MainDialog::ShowTransfer(const device::TransferProgress& progress) {
+  // The image's size is not known before it has arrived: the bar creeps towards the transfer's
+  // end position (30) without ever claiming a share, and the figures say how far it has come.
+  constexpr std::int64_t kHalfWay = 32 * 1024;
+  const std::int64_t bytes = std::max<std::int64_t>(progress.bytes, 0);
+  summary_->setText(QStringLiteral("Received ") +
+                    QString::fromStdString(app::TransferText(progress)));
+  progress_->setValue(static_cast<int>(10 + 19 * bytes / (bytes + kHalfWay)));
 }
 
 void MainDialog::ShowMessage(std::string_view text) {

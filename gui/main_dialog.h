@@ -44,6 +44,8 @@ class MainDialog : public QDialog, public app::MainModel {
   void AppendStatus(std::string_view text) override;
   void SetProgress(int position) override;
   void ShowMessage(std::string_view text) override;
+  // During a transfer: the bar creeps from 10 towards 30, and the line below it shows the figures.
+  void ShowTransfer(const device::TransferProgress& progress) override;
   // True once Close or the window's close box asked a running command to stop.
   bool StopRequested() override { return stopRequested_; }
 

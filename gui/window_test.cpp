@@ -67,7 +67,14 @@ struct Window {
   Window() {
     QDir::setCurrent(work.path());
     dialog.SetMessagePresenter([this](QWidget*, const QString& text) { messages << text; });
-    OnBar([this](int value) { bar += std::to_string(value) + " "; });
+    OnBar([this](int value) {
+      // The bar's creep during a transfer depends on the image's size: one "~" stands for it.
+      if (!Text("labelSummary").startsWith(QStringLiteral("Received "))) {
+        bar += std::to_string(value) + " ";
+      } else if (!bar.ends_with("~ ")) {
+        bar += "~ ";
+      }
+    });
     dialog.show();
   }
   ~Window() {
@@ -119,7 +126,7 @@ const std::string kOpening =
 const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
                                 "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
 const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
-const char* const kGetBar = "10 30 50 70 85 100 ";
+const char* const kGetBar = "10 ~ 30 50 70 85 100 ";
 const char* const kNoResponse = "No response of KLV480";
 const std::string kDownloadCommands = "UNLOCK,DOWNLOAD,,system,LOCK";
 const std::string kEraseAsked = std::string("?") + app::kEraseQuestion;
@@ -150,8 +157,10 @@ std::vector<ClickCase> ClickCases() {
        kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
       {"ImperialAbsoluteCsv", "", "radio1013 radio1016 radio1023 button1003", "report.txt",
        kDownloaded + "Creating CSV file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
+      // One block: too little to move the bar during the transfer.
       {"ImageWithoutMeasurements", "--image blank.bin", "button1003", "report.txt",
-       kDownloaded + "Creating ASCII file report.\r\nDone.", kGetBar, "", true, kDownloadCommands},
+       kDownloaded + "Creating ASCII file report.\r\nDone.", "10 30 50 70 85 100 ", "", true,
+       kDownloadCommands},
       {"NoFileName", "", "button1003", "", "Checking output filename.\r\n", "",
        "There is no output File name selected ", false, ""},
       {"FileThatCannotBeMade", "", "button1003", "missing/report.txt",
@@ -176,10 +185,12 @@ std::vector<ClickCase> ClickCases() {
       {"ReportFailsLateThenGetDataAgain", "", "button1003 button1003", "out/report.txt",
        kDownloaded + "Creating ASCII file report.\r\n" + kDownloaded +
            "Creating ASCII file report.\r\nDone.",
-       "10 30 50 70 85 10 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
+       "10 ~ 30 50 70 85 10 ~ 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
        kDownloadCommands + "," + kDownloadCommands,
        [](Window& w, int value) {
-         if (value == 50 && w.bar == "10 30 50 ") QDir(QStringLiteral("out")).removeRecursively();
+         if (value == 50 && w.bar == "10 ~ 30 50 ") {
+           QDir(QStringLiteral("out")).removeRecursively();
+         }
        }},
   };
 }

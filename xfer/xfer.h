@@ -53,6 +53,7 @@ struct XferView {
   std::int32_t carrierWatch = 0;  // 1 with kOptCarrierWatch
   std::int32_t blockNumber = 1;   // the block expected next; compared modulo 256
   std::int32_t bytesStored = -1;  // -1 until the file is open
+  std::int32_t errorCount = 0;    // every error of the run so far (damage, timeouts, repeats)
   std::int32_t status = 0;        // the failure that ends the run; 0 while it goes on
   std::int32_t fileError = 0;     // errno of the file operation behind kXferOpenFailed or
                                   // kXferWriteFailed; 0 when none failed

@@ -38,7 +38,6 @@ struct XferSession : XferView {
   std::int32_t blockLength = -1;
   std::int32_t checkValue = 0;
   std::int32_t receivedBlock = -1;
-  std::int32_t errorCount = 0;  // every error of the run
   std::int32_t retryCount = 0;  // errors since the last stored block
   std::int32_t option1027 = 0;
   std::int8_t protocol = 0;
