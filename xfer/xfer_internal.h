@@ -46,14 +46,14 @@ struct XferSession : XferView {
 };
 
 // --- Steps of a run. Each bool step returns false when the attempt or the run failed (the reason
-// in s.status, 0 when only the attempt failed).
+// in s.status, 0 when only the attempt failed). Only XferRun runs the close-out, once.
 
-// Resets the counters and allocates the buffer. false: kXferNoBuffer or an abort (closed out).
+// Resets the counters and allocates the buffer. false: kXferNoBuffer or an abort.
 bool XferInit(XferSession& s);
-// Creates the local file. false: kXferOpenFailed or an abort (closed out).
+// Creates the local file. false: kXferOpenFailed or an abort.
 bool XferOpenFile(XferSession& s);
 // true when the run must stop now: kXferUserAbort from the pass callback, an AbortHook result or
-// kXferCarrierLost.
+// kXferCarrierLost, in s.status.
 bool XferAbortCheck(XferSession& s);
 // Formats into kXferMessageSize bytes (longer texts are cut) and hands the text to the sink;
 // nothing without one.
@@ -65,11 +65,12 @@ void XferRun(XferSession& s);
 // kXferTooManyRetries, kXferBadHeader, kXferRequestFailed, kXferAckFailed, an abort,
 // serial::kNoDevice).
 bool ReceiveBlock(XferSession& s);
-// Waits for SOH, STX or EOT. false with status 0: a failed attempt (request sent).
+// Waits for SOH, STX or EOT. false with status 0: a failed attempt (noise purged, request sent).
 bool WaitHeader(XferSession& s);
 bool SendRequest(XferSession& s);  // NAK, or "C" for block 1 in CRC mode; false: kXferRequestFailed
 bool SendAck(XferSession& s);      // false: kXferAckFailed
-// Discards input until the line has been quiet for a byte timeout; false only on an abort.
+// Discards input until the line has been quiet for a byte timeout, or for at most 10 s of input
+// that never pauses (the attempt fails all the same). false on an abort or a lost line.
 bool PurgeLine(XferSession& s);
 
 // Sends one character within kSendCharLimitMs: 0, or the Port's code (status kXferSendCharFailed,

@@ -74,8 +74,9 @@ TEST_P(XferPtyTest, ReceivesWholeOrEndsWithTheCancelSequence) {
   EXPECT_EQ(got.find_first_not_of('\x1A', data.size()), std::string::npos);
 }
 
-// The faults go into 8 KiB in 1029-byte frames. Each costs what the protocol makes it cost: a lost
-// byte waits out the byte timeout, the purge and a header wait; a lost ACK waits for sx's timeout.
+// The faults go into up to 8 KiB in frames of 1029 bytes (133 without -k). Each costs what the
+// protocol makes it cost: a lost byte the 1000 ms byte timeout and the block sent again (the Drop
+// rows lose 1, 3, 6, 5 and 6 bytes); a lost ACK waits for sx's timeout.
 INSTANTIATE_TEST_SUITE_P(
     Sx, XferPtyTest,
     ::testing::Values(
@@ -83,7 +84,11 @@ INSTANTIATE_TEST_SUITE_P(
         SxCase{"OneKPlusOne", 1025, true}, SxCase{"Checksum", 1025, false, true},
         SxCase{"K300", 300 * 1024, true},
         SxCase{"CorruptData", 8192, true, false, RelayConfig{.corruptEvery = 3 * 1029 + 400}, 2},
-        SxCase{"DropDataByte", 8192, true, false, RelayConfig{.dropEvery = 5 * 1029 + 600}, 15},
+        SxCase{"DropDataByte", 8192, true, false, RelayConfig{.dropEvery = 5 * 1029 + 600}, 3},
+        SxCase{"DropEvery3094", 8192, true, false, RelayConfig{.dropEvery = 3 * 1029 + 7}, 5},
+        SxCase{"DropEvery2158", 8192, true, false, RelayConfig{.dropEvery = 2 * 1029 + 100}, 8},
+        SxCase{"DropEvery500Short", 2048, false, false, RelayConfig{.dropEvery = 500}, 7},
+        SxCase{"DropEvery1500Checksum", 4096, true, true, RelayConfig{.dropEvery = 1500}, 8},
         SxCase{"Stall3s", 8192, true, false,
                RelayConfig{.stallAfter = 2 * 1029 + 10, .stallMs = 3000}, 7},
         SxCase{"LostAck", 8192, true, false, RelayConfig{.swallowAck = 3}, 13},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "serial/clock.h"
 #include "serial/timed_io.h"
 #include "xfer/crc16.h"
 #include "xfer/xfer_internal.h"
@@ -12,6 +13,8 @@ namespace brelin::xfer {
 namespace {
 
 constexpr int kByteTimeout = 1000;  // ms one byte may take; header waits and purges count in these
+// Input a purge lets pass before it gives up on a line that never goes quiet.
+constexpr std::int32_t kNoiseLimitMs = 10000;
 constexpr int kMaxRetries = 10;
 // Byte timeouts a header wait lasts before the request goes out again; shorter for block 1, which
 // a sender may have missed the first request for.
@@ -43,18 +46,20 @@ void CountError(XferSession& s) {
   ++s.retryCount;
 }
 
-// A block arrived damaged or incomplete: ask again, then let the rest of it pass.
-bool RefuseAndPurge(XferSession& s) {
-  if (s.status != 0 || !SendRequest(s) || !PurgeLine(s)) return false;
+// Asks for the block again and counts the failed attempt. The sender answers at once with the
+// whole block, so nothing of the refused one may still be coming: a block read whole, or cut short
+// by a read that timed out on a quiet line, is refused at once; bad block numbers purge first.
+bool Refuse(XferSession& s) {
+  if (s.status != 0 || !SendRequest(s)) return false;
   CountError(s);
   return true;
 }
 
 bool ReadBlockNumbers(XferSession& s) {
   const int number = ReadByte(s, kByteTimeout);
-  const int complement = ReadByte(s, kByteTimeout);
+  const int complement = number < 0 ? number : ReadByte(s, kByteTimeout);
   if (number < 0 || complement < 0 || number != (~complement & 0xFF)) {
-    if (RefuseAndPurge(s)) {
+    if ((complement < 0 || PurgeLine(s)) && Refuse(s)) {
       XferMessage(s, "Bad block numbers %02x %02x", static_cast<unsigned>(number),
                   static_cast<unsigned>(complement));
     }
@@ -73,7 +78,7 @@ bool ReadData(XferSession& s) {
   for (unsigned got = 0; got < length;) {
     const int c = ReadByte(s, kByteTimeout);
     if (c < 0) {
-      RefuseAndPurge(s);
+      Refuse(s);
       return false;
     }
     data[got++] = static_cast<std::uint8_t>(c);
@@ -86,9 +91,9 @@ bool ReadData(XferSession& s) {
 
 bool ReadCheck(XferSession& s) {
   const int first = ReadByte(s, kByteTimeout);
-  const int second = s.useCrc ? ReadByte(s, kByteTimeout) : 0;
+  const int second = s.useCrc && first >= 0 ? ReadByte(s, kByteTimeout) : 0;
   if (first < 0 || second < 0) {
-    RefuseAndPurge(s);
+    Refuse(s);
     return false;
   }
   s.checkValue = s.useCrc ? first * 256 + second : first;
@@ -103,8 +108,7 @@ bool CheckSequence(XferSession& s) {
     return false;
   }
   if (s.receivedBlock == (s.blockNumber & 0xFF)) return true;
-  if (!SendRequest(s)) return false;
-  CountError(s);
+  if (!Refuse(s)) return false;
   XferMessage(s, "Bad block number waiting for number %ld", static_cast<long>(s.blockNumber));
   return false;
 }
@@ -119,8 +123,7 @@ bool CheckData(XferSession& s) {
     for (std::size_t i = 0; i < length; ++i) sum += data[i];
     if ((sum & 0xFF) == static_cast<unsigned>(s.checkValue)) return true;
   }
-  if (!SendRequest(s)) return false;
-  CountError(s);
+  if (!Refuse(s)) return false;
   XferMessage(s, s.useCrc ? "Bad CRC on block number %ld" : "Bad checksum on block number %ld",
               static_cast<long>(s.blockNumber));
   return false;
@@ -143,13 +146,13 @@ bool SendAck(XferSession& s) {
 }
 
 bool PurgeLine(XferSession& s) {
-  if (XferAbortCheck(s)) return false;
-  for (;;) {
-    while (s.port->ReadChar() >= 0) {
-    }
-    if (ReadByte(s, kByteTimeout) <= 0) return true;
+  const std::uint32_t start = serial::TickCount();
+  do {
     if (XferAbortCheck(s)) return false;
-  }
+    serial::DrainInput(*s.port);
+    if (ReadByte(s, kByteTimeout) < 0) return s.status == 0;
+  } while (!serial::TimedOut(start, kNoiseLimitMs, serial::TickCount()));
+  return true;
 }
 
 bool WaitHeader(XferSession& s) {
@@ -171,21 +174,18 @@ bool WaitHeader(XferSession& s) {
       }
       break;
     }
-    // Noise: let it pass until the line has been quiet for a whole byte timeout.
-    for (;;) {
-      if (ReadByte(s, kByteTimeout) < 0) {
-        if (s.status != 0) return false;
-        break;
-      }
-      if (XferAbortCheck(s)) return false;
-    }
+    // Noise: let it pass before asking, as after a damaged block.
+    if (!PurgeLine(s)) return false;
     break;
   }
   CountError(s);
   // A sender that ignores "C" may only know checksum blocks.
   if (s.retryCount > kCrcRequests && s.blockNumber == 1 && s.protocol <= 2) s.useCrc = 0;
-  if (!SendRequest(s)) return false;
-  if (s.retryCount >= kMaxRetries) s.status = kXferNoHeader;
+  const bool asked = SendRequest(s);
+  // The tenth failure ends the run as such, asked or not; an abort or a lost line says more.
+  if (s.retryCount >= kMaxRetries && (asked || s.status == kXferRequestFailed)) {
+    s.status = kXferNoHeader;
+  }
   return false;
 }
 
@@ -224,10 +224,7 @@ bool ReceiveBlock(XferSession& s) {
 }
 
 void XferRun(XferSession& s) {
-  if (!XferInit(s)) return;
-  s.blockNumber = 1;
-  if (!XferOpenFile(s)) return;
-  if (!SendRequest(s)) return XferFinish(s);
+  if (!XferInit(s) || !XferOpenFile(s) || !SendRequest(s)) return XferFinish(s);
   for (;;) {
     if (!ReceiveBlock(s)) return XferFinish(s);
     if (s.header == kSoh || s.header == kStx) {

@@ -62,14 +62,7 @@ bool XferAbortCheck(XferSession& s) {
   if (code == 0) return false;
   s.status = code;
   XferMessage(s, "Transfer aborted...");
-  XferFinish(s);
   return true;
-}
-
-// A user abort seen by the abort check has had no close-out yet; every other abort has.
-static bool StopAfterAbort(XferSession& s) {
-  if (s.status == kXferUserAbort) XferFinish(s);
-  return false;
 }
 
 bool XferInit(XferSession& s) {
@@ -86,13 +79,11 @@ bool XferInit(XferSession& s) {
   if (!s.buffer) {
     XferMessage(s, "Failed to allocate XFER buffer(s)");
     s.status = kXferNoBuffer;
-    XferFinish(s);
     return false;
   }
   s.header = -1;
   s.port->ClearError();
-  if (XferAbortCheck(s)) return StopAfterAbort(s);
-  return true;
+  return !XferAbortCheck(s);
 }
 
 bool XferOpenFile(XferSession& s) {
@@ -104,12 +95,10 @@ bool XferOpenFile(XferSession& s) {
     s.status = kXferOpenFailed;
     s.fileError = errno != 0 ? errno : EIO;
     XferMessage(s, "Failed to open file");
-    XferFinish(s);
     return false;
   }
   ++s.filesReceived;
-  if (XferAbortCheck(s)) return StopAfterAbort(s);
-  return true;
+  return !XferAbortCheck(s);
 }
 
 }  // namespace brelin::xfer

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <random>
 #include <string>
 
 #include "serial/discovery.h"
@@ -165,6 +166,12 @@ void SxLink::Relay(RelayConfig config) {
   unsigned char buffer[4096];
   bool gone[2] = {false, false};
   const auto latency = std::chrono::milliseconds(config.latencyMs);
+  // The same seed gives the same faults at the same byte counts, whoever receives.
+  std::mt19937 random(config.seed);
+  auto hit = [&](std::size_t every, std::size_t index) {
+    if (every == 0) return false;
+    return config.seed != 0 ? random() % every == 0 : index % every == 0;
+  };
   while (!stop_) {
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - start).count();
@@ -210,11 +217,13 @@ void SxLink::Relay(RelayConfig config) {
             continue;
           }
         } else {
-          if (config.dropEvery && index % config.dropEvery == 0) {
+          const bool drop = hit(config.dropEvery, index);
+          const bool corrupt = hit(config.corruptEvery, index);
+          if (drop) {
             ++faults_;
             continue;
           }
-          if (config.corruptEvery && index % config.corruptEvery == 0) {
+          if (corrupt) {
             c = static_cast<unsigned char>(~c);
             ++faults_;
           }

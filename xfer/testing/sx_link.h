@@ -28,6 +28,7 @@ struct RelayConfig {
   std::size_t stallAfter = 0;    // after this many bytes, hold the sender's bytes once ...
   int stallMs = 0;               // ... for this long
   int swallowAck = -1;           // receiver to sender: leave out this ACK (0-based)
+  unsigned seed = 0;             // nonzero: flips and drops fall at random, one in N on average
   int bytesPerSecond = 0;        // pace both directions like a serial line; 0 = unpaced
   int latencyMs = 0;             // hold every byte this long in both directions
 };
