@@ -82,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SystemCase{"NineCharactersOnly", "KLV480 - 1234567890\n\r", 123456789, -1},
                       SystemCase{"Octal", "KLV480 - 0017\n\r", 15, -1},
                       SystemCase{"Hexadecimal", "KLV480 - 0x1F\n\rPCB: 0X10", 31, 16},
-                      SystemCase{"WhiteSpaceAndSigns", "KLV480 -  -42 PCB:  +7\n\r", -42, 7},
+                      SystemCase{"WhiteSpaceAndSigns", "KLV480 - \t-42 PCB: \r\n+7\n\r", -42, 7},
+                      SystemCase{"NumberEndsAtPunctuation", "KLV480 - 480123:\n\rPCB: 7;", 480123,
+                                 7},
                       SystemCase{"OctalStopsAt8", "KLV480 - 08", 0, -1},
                       SystemCase{"BarePrefixIsZero", "KLV480 - 0x", 0, -1},
                       SystemCase{"DigitBeyondTheWindow", "KLV480 -          5", -1, -1},
@@ -123,6 +125,8 @@ TEST(DownloadReplyTest, RefusalAndScan) {
   // Wraps to 32 bits as scanf stores it.
   scan("99999999999 -1 x", 16, static_cast<std::int32_t>(99999999999LL & 0xFFFFFFFF), 0xFFFFFFFF,
        42);
+  // Beyond 64 bits a number saturates first, as strtol does: INT64_MAX and INT64_MIN.
+  scan("99999999999999999999 -99999999999999999999 x", 44, -1, 0, 42);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
 
 #include "device/testing/recording_listener.h"
 #include "device/testing/simulated_instrument.h"
@@ -45,6 +46,11 @@ class SequenceTest : public ::testing::Test {
 };
 
 TEST_F(SequenceTest, FullDownload) {
+  std::map<std::string, std::uint32_t> at;
+  listener_.onEvent = [&](const std::string& event) {
+    at[event] = clock_.now();
+    if (event == "progress:30") line_.Feed("PCB: 99\n\r");  // stale: dropped before "system"
+  };
   testing::SimulatedInstrument& klv = Instrument();
   ASSERT_TRUE(DownloadMemory(listener_, info_, 0, image_));
   EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "DOWNLOAD", "", "system", "LOCK"}));
@@ -63,6 +69,9 @@ TEST_F(SequenceTest, FullDownload) {
   EXPECT_EQ(info_.downloadWord2,
             sim::XmodemSender::Crc16(config_.memory.data(), config_.memory.size()));
   EXPECT_EQ(clock_.pausedMs(), 500u + 1000 + 150);
+  // Neither reply has an end the read could stop at: each is waited for in full.
+  EXPECT_EQ(at["status:Downloading data from KLV480.\r\n"] - at["progress:10"], 500u + 1000);
+  EXPECT_EQ(at["progress:50"] - at["status:Obtaining KLV480 system info.\r\n"], 500u);
 }
 
 TEST_F(SequenceTest, RefusedDownloadStillLocks) {
@@ -75,6 +84,7 @@ TEST_F(SequenceTest, RefusedDownloadStillLocks) {
                                             "message:No download allowed !!!\n", "progress:0"));
   EXPECT_FALSE(std::filesystem::exists(image_));
   EXPECT_FALSE(line_.isOpen());
+  EXPECT_EQ(clock_.pausedMs(), 500u + 50);
 }
 
 TEST_F(SequenceTest, FailedTransferStillLocks) {
@@ -124,13 +134,22 @@ TEST_F(SequenceTest, StopAtEachStageLocksAndShowsNothing) {
     }
     EXPECT_FALSE(line_.isOpen());
   }
-  // The erase: a stop before the erase command sends LOCK and nothing else.
-  listener_ = {};
-  listener_.stopAt = "progress:10";
-  testing::SimulatedInstrument& klv = Instrument();
-  EXPECT_FALSE(EraseMemory(listener_, 0));
-  EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "LOCK"}));
-  EXPECT_FALSE(klv.instrument().memory().empty());
+  // The erase: a stop before the erase command sends LOCK and nothing else; a stop while the
+  // instrument erases cuts the wait short, and the sequence does not end with "Done.".
+  for (const char* stopAt : {"progress:10", "progress:20"}) {
+    SCOPED_TRACE(stopAt);
+    listener_ = {};
+    listener_.stopAt = stopAt;
+    testing::SimulatedInstrument& klv = Instrument();
+    EXPECT_FALSE(EraseMemory(listener_, 0));
+    const bool erasing = listener_.Only("status").size() > 1;
+    const Commands commands =
+        erasing ? Commands{"UNLOCK", "ERASE 47190356", "LOCK"} : Commands{"UNLOCK", "LOCK"};
+    EXPECT_EQ(klv.commands(), commands);
+    EXPECT_EQ(klv.instrument().memory().empty(), erasing);
+    EXPECT_EQ(listener_.Only("status").back(),
+              erasing ? "Erasing data in the KLV480.\r\n" : "Opening communication port.\r\n");
+  }
 }
 
 TEST(TransferFailureTextTest, NumberMeaningAndWhereTheBlocksAre) {
@@ -142,6 +161,10 @@ TEST(TransferFailureTextTest, NumberMeaningAndWhereTheBlocksAre) {
   EXPECT_EQ(TransferFailureText(xfer::kXferOpenFailed, "/ro/x.part", EACCES, 0),
             "Error in file transfer -602: the memory image file could not be written: /ro/x.part: "
             "Permission denied");
+  EXPECT_EQ(TransferFailureText(xfer::kXferWriteFailed, "x", 0, 0),
+            "Error in file transfer -607: the memory image file could not be written: x: "
+            "Input/output error")
+      << "never \"Success\"";
   EXPECT_EQ(TransferFailureText(serial::kNoDevice, "x", 0, 0),
             "Error in file transfer -14: the serial line went away (adapter unplugged?)");
   EXPECT_EQ(TransferFailureText(-999, "x", 0, 0), "Error in file transfer -999");
@@ -160,6 +183,7 @@ TEST_F(SequenceTest, EraseRunsItsAnimationInVirtualTime) {
   EXPECT_THAT(listener_.Only("status"), ElementsAre("Opening communication port.\r\n",
                                                     "Erasing data in the KLV480.\r\n", "Done."));
   EXPECT_EQ(clock_.pausedMs(), 100u * 100 + 150);
+  EXPECT_EQ(clock_.now(), 1000u + 100 * 100 + 150) << "the erase command's answer is waited for";
 }
 
 TEST_F(SequenceTest, EraseIgnoresTheInstrumentsAnswer) {
@@ -177,7 +201,7 @@ TEST_F(SequenceTest, EraseIgnoresTheInstrumentsAnswer) {
 }
 
 // A port that did not open says why and nothing is sent; one that opened but got no answer to
-// UNLOCK says "No response of KLV480".
+// UNLOCK says "No response of KLV480", whatever stale input waited on the line.
 TEST_F(SequenceTest, APortThatDidNotOpenSaysWhyAndNothingIsSent) {
   const std::string opening = "status:Opening communication port.\r\n";
   const std::string noResponse = "message:No response of KLV480";
@@ -202,6 +226,7 @@ TEST_F(SequenceTest, APortThatDidNotOpenSaysWhyAndNothingIsSent) {
     SCOPED_TRACE(c.name);
     listener_ = {};
     line_.TakeOutput();
+    line_.Feed("OK\n\r");
     if (c.openFailure != 0) line_.FailNext(serial::testing::TestLine::Op::kOpen, c.openFailure);
     EXPECT_FALSE(c.erase ? EraseMemory(listener_, c.port)
                          : DownloadMemory(listener_, info_, c.port, image_));

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "device/sequences.h"
@@ -11,24 +13,20 @@ namespace brelin::device::testing {
 
 // A SequenceListener that records what the sequences tell the operator, in order:
 // "status:<text>", "progress:<n>" and "message:<text>". It asks to stop once the event stopAt has
-// been recorded.
+// been recorded, and calls onEvent with each event: a test acts there (a fault, a look at the
+// clock).
 struct RecordingListener : SequenceListener {
   std::vector<std::string> events;
   std::string stopAt;
+  std::function<void(const std::string&)> onEvent;
 
   bool StopRequested() override {
     return !stopAt.empty() && std::find(events.begin(), events.end(), stopAt) != events.end();
   }
 
-  void AppendStatus(std::string_view text) override {
-    events.push_back("status:" + std::string(text));
-  }
-  void SetProgress(int position) override {
-    events.push_back("progress:" + std::to_string(position));
-  }
-  void ShowMessage(std::string_view text) override {
-    events.push_back("message:" + std::string(text));
-  }
+  void AppendStatus(std::string_view text) override { Record("status:" + std::string(text)); }
+  void SetProgress(int position) override { Record("progress:" + std::to_string(position)); }
+  void ShowMessage(std::string_view text) override { Record("message:" + std::string(text)); }
 
   std::vector<std::string> Only(std::string_view kind) const {
     std::vector<std::string> found;
@@ -36,6 +34,12 @@ struct RecordingListener : SequenceListener {
       if (e.starts_with(kind)) found.push_back(e.substr(kind.size() + 1));
     }
     return found;
+  }
+
+ private:
+  void Record(std::string event) {
+    events.push_back(std::move(event));
+    if (onEvent) onEvent(events.back());
   }
 };
 
