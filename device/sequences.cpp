@@ -193,6 +193,9 @@ bool DownloadMemory(SequenceListener& listener, DeviceInfo& info, int portIndex,
     Lock(*port, listener);
     return false;
   }
+  // The transfer recovered from whatever failed on the way: a failure left in the status word
+  // would keep the line ends of the commands that follow from being sent.
+  (*port).ClearError();
 
   SendCommand(*port, kEmptyCommand, kCommandTerminator);
   listener.SetProgress(kTransferredProgress);

@@ -87,6 +87,21 @@ TEST_F(SequenceTest, RefusedDownloadStillLocks) {
   EXPECT_EQ(clock_.pausedMs(), 500u + 50);
 }
 
+// A read that failed once in the transfer, which recovered: the commands after it still end with
+// their line ends, so the instrument reads "system" and "LOCK" and is locked again.
+TEST_F(SequenceTest, ReadFailureTheTransferRecoveredFromLeavesNoTrace) {
+  listener_.onEvent = [this](const std::string& event) {
+    if (event == "status:Downloading data from KLV480.\r\n") {
+      line_.FailNext(serial::testing::TestLine::Op::kRead, serial::kPlatformFailure);
+    }
+  };
+  testing::SimulatedInstrument& klv = Instrument();
+  ASSERT_TRUE(DownloadMemory(listener_, info_, 0, image_));
+  EXPECT_EQ(klv.commands(), (Commands{"UNLOCK", "DOWNLOAD", "", "system", "LOCK"}));
+  EXPECT_FALSE(klv.instrument().unlocked());
+  EXPECT_EQ(info_.serialNumber, 480123);
+}
+
 TEST_F(SequenceTest, FailedTransferStillLocks) {
   config_.faults.cancelAfter = 2;
   testing::SimulatedInstrument& klv = Instrument();
