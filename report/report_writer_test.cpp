@@ -67,24 +67,24 @@ TEST(ReportTest, AsciiAndCsvAreByteExact) {
   SetZone("UTC0");
   PointTable table{};
   const auto t = static_cast<std::int32_t>(kMar1);
-  table[7][0] = {19, "  23.4\t\260C", t};
-  table[7][1] = {3, "UNKNOWN", t - 60};
+  table[0][0] = {19, "  23.4\t\260C", t};  // point 0 is a point like any other
+  table[0][1] = {3, "UNKNOWN", t - 60};
   table[12][0] = {23, "-72.29\tmSCFM", t + 60};
   table[12][1] = {0, "stale", 0};
   EXPECT_EQ(FormatAsciiReport(table, 1234, kMar1),
             "KLV480 report created at Mon Mar 01, 2004 10:15\r\n"
             "Data downloaded from device NE1234\r\n\r\n"
             "Point\tNr\tValue\tType\tTimestamp\r\n"
-            "7\t0\tUNKNOWN\tUnknown sensor     \tMon Mar 01, 2004 10:14\r\n"
-            "7\t1\t  23.4\t\260C\tTemperature Sensor \tMon Mar 01, 2004 10:15\r\n"
+            "0\t0\tUNKNOWN\tUnknown sensor     \tMon Mar 01, 2004 10:14\r\n"
+            "0\t1\t  23.4\t\260C\tTemperature Sensor \tMon Mar 01, 2004 10:15\r\n"
             "12\t0\t-72.29\tmSCFM\tIR Temperature Sensor\tMon Mar 01, 2004 10:16\r\n");
   EXPECT_EQ(
       FormatCsvReport(table, -3, kMar1),
       "\"KLV480 report created at Mon Mar 01, 2004 10:15\"\r\n"
       "\"Data downloaded from device NE-3\"\r\n\r\n"
       "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n"
-      "\"7\",\"0\",\"UNKNOWN\",\"Unknown sensor     \",\"Mon Mar 01, 2004 10:14\"\r\n"
-      "\"7\",\"1\",\"  23.4\",\"\260C\",\"Temperature Sensor \",\"Mon Mar 01, 2004 10:15\"\r\n"
+      "\"0\",\"0\",\"UNKNOWN\",\"Unknown sensor     \",\"Mon Mar 01, 2004 10:14\"\r\n"
+      "\"0\",\"1\",\"  23.4\",\"\260C\",\"Temperature Sensor \",\"Mon Mar 01, 2004 10:15\"\r\n"
       "\"12\",\"0\",\"-72.29\",\"mSCFM\",\"IR Temperature Sensor\",\"Mon Mar 01, 2004 10:16\"\r\n");
 }
 
