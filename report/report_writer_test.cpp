@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -122,9 +124,41 @@ TEST_F(WriteReportTest, ReplacesTheWholeFileAtOnceKeepingItsPermissions) {
   const mode_t mask = ::umask(022);
   path = dir.Path("new.txt");
   Write(WriteAsciiReport, path);
-  ::umask(mask);
+  EXPECT_EQ(::umask(mask), 022u) << "the umask is left as it was";
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+std::size_t OpenDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
+// A file size limit makes the system write part of the report, then refuse the rest.
+TEST_F(WriteReportTest, AFailedWriteKeepsTheOldReportAndLeaksNothing) {
+  for (int p = 0; p < 100; ++p) table[p][0] = {20, " 60.0\tdBA", 100};
+  WriteText(path, "old");
+  const std::size_t open = OpenDescriptors();
+  Write(WriteCsvReport, dir.Path("written.txt"));
+  EXPECT_EQ(OpenDescriptors(), open);
+
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{.rlim_cur = 1000, .rlim_max = limit.rlim_max};
+  const auto signal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error = "no FileError";
+  try {
+    Write(WriteAsciiReport, path);
+  } catch (const FileError& e) {
+    error = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, signal);
+  EXPECT_EQ(error, path + ": File too large");
+  EXPECT_EQ(ReadText(path), "old");
+  EXPECT_EQ(dir.Count(), 2u) << "no temporary file left";
+  EXPECT_EQ(OpenDescriptors(), open);
 }
 
 TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
@@ -185,6 +219,18 @@ TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
     }
   }
   EXPECT_EQ(dir.Count(), 6u);
+  EXPECT_THROW(ReplaceTarget(""), FileError);
+}
+
+// Like the system, a chain of 40 links is followed and a longer one refused.
+TEST_F(WriteReportTest, FortyLinksAreFollowed) {
+  WriteText(dir.Path("0"), "old");
+  for (int n = 1; n <= 41; ++n) {
+    const std::string link = dir.Path(std::to_string(n));
+    ASSERT_EQ(::symlink(std::to_string(n - 1).c_str(), link.c_str()), 0);
+  }
+  EXPECT_EQ(ReplaceTarget(dir.Path("40")), dir.Path("0"));
+  EXPECT_THROW(ReplaceTarget(dir.Path("41")), FileError);
 }
 
 TEST_F(WriteReportTest, MoveIntoPlaceReplacesTheLinksTarget) {
