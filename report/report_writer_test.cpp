@@ -134,34 +134,8 @@ std::size_t OpenDescriptors() {
   return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
 }
 
-// A file size limit makes the system write part of the report, then refuse the rest.
-TEST_F(WriteReportTest, AFailedWriteKeepsTheOldReportAndLeaksNothing) {
-  for (int p = 0; p < 100; ++p) table[p][0] = {20, " 60.0\tdBA", 100};
-  WriteText(path, "old");
-  const std::size_t open = OpenDescriptors();
-  Write(WriteCsvReport, dir.Path("written.txt"));
-  EXPECT_EQ(OpenDescriptors(), open);
-
-  rlimit limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-  const rlimit small{.rlim_cur = 1000, .rlim_max = limit.rlim_max};
-  const auto signal = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string error = "no FileError";
-  try {
-    Write(WriteAsciiReport, path);
-  } catch (const FileError& e) {
-    error = e.what();
-  }
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, signal);
-  EXPECT_EQ(error, path + ": File too large");
-  EXPECT_EQ(ReadText(path), "old");
-  EXPECT_EQ(dir.Count(), 2u) << "no temporary file left";
-  EXPECT_EQ(OpenDescriptors(), open);
-}
-
 TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
+  const std::size_t open = OpenDescriptors();
   Write(WriteAsciiReport, "");
   Write(WriteCsvReport, "");
   EXPECT_EQ(sink.messages, (std::vector<std::string>(2, "There is no output File name selected ")));
@@ -185,6 +159,22 @@ TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
   EXPECT_EQ(dir.Count(), 1u);
   Write(WriteAsciiReport, dir.Path("  "));  // a name of spaces is a name
   EXPECT_EQ(dir.Count(), 2u);
+
+  // A file size limit makes the system write part of the report, then refuse the rest.
+  const std::string old = ReadText(dir.Path("  "));
+  for (int p = 0; p < 100; ++p) table[p][0] = {20, " 60.0\tdBA", 100};
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{.rlim_cur = 1000, .rlim_max = limit.rlim_max};
+  const auto signal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string error = failure(WriteAsciiReport, dir.Path("  "));
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, signal);
+  EXPECT_EQ(error, dir.Path("  ") + ": File too large");
+  EXPECT_EQ(ReadText(dir.Path("  ")), old);
+  EXPECT_EQ(dir.Count(), 2u);
+  EXPECT_EQ(OpenDescriptors(), open);
 }
 
 TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
@@ -220,16 +210,14 @@ TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
   }
   EXPECT_EQ(dir.Count(), 6u);
   EXPECT_THROW(ReplaceTarget(""), FileError);
-}
 
-// Like the system, a chain of 40 links is followed and a longer one refused.
-TEST_F(WriteReportTest, FortyLinksAreFollowed) {
-  WriteText(dir.Path("0"), "old");
+  // Like the system, a chain of 40 links is followed and a longer one refused.
   for (int n = 1; n <= 41; ++n) {
-    const std::string link = dir.Path(std::to_string(n));
-    ASSERT_EQ(::symlink(std::to_string(n - 1).c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(n > 1 ? std::to_string(n - 1).c_str() : "reports/latest.txt",
+                        dir.Path(std::to_string(n)).c_str()),
+              0);
   }
-  EXPECT_EQ(ReplaceTarget(dir.Path("40")), dir.Path("0"));
+  EXPECT_EQ(ReplaceTarget(dir.Path("40")), dir.Path("reports/latest.txt"));
   EXPECT_THROW(ReplaceTarget(dir.Path("41")), FileError);
 }
 

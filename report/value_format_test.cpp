@@ -117,15 +117,5 @@ TEST(ValueTextTest, CutToCapacityAndComparedByText) {
   EXPECT_FALSE(ValueText("UNKNOWN") == "UNKNOWX");
 }
 
-TEST(SensorTypeNameTest, NamesArePaddedExceptInfrared) {
-  EXPECT_EQ(SensorTypeName(0), "Internal Sensor    ");
-  EXPECT_EQ(SensorTypeName(23), "IR Temperature Sensor");
-  EXPECT_EQ(SensorTypeName(38), "Unknown sensor     ");
-  EXPECT_EQ(SensorTypeName(256 + 17), "Mass Flow Sensor   ");
-  for (int code = 0; code < 256; ++code) {
-    EXPECT_EQ(SensorTypeName(code).size(), code == 23 ? 21u : 19u) << code;
-  }
-}
-
 }  // namespace
 }  // namespace brelin::report
