@@ -93,15 +93,12 @@ TEST(FormatValueLocaleTest, DecimalPointWhateverTheLocale) {
   EXPECT_EQ(text, "  23.4\t\260C");
 }
 
-TEST(ConvertTemperatureTest, ExactScalesAndZeroOptionsCountAsImperial) {
+TEST(ConvertTemperatureTest, ExactScalesZeroOptionsCountAsImperialAndUnits) {
   EXPECT_DOUBLE_EQ(ConvertTemperature(kMetric, kAbsolute, 100.0f).value, 373.15);
   EXPECT_DOUBLE_EQ(ConvertTemperature(kImperial, kAbsolute, 0.0f).value, 273.15 * 1.8);
   const Temperature f = ConvertTemperature(0, kRelative, -40.0f);
   EXPECT_DOUBLE_EQ(f.value, -40.0);
   EXPECT_EQ(MeasureUnit(f.unitIndex), "\260F");
-}
-
-TEST(MeasureUnitTest, OutOfRangeIsUnknown) {
   EXPECT_EQ(MeasureUnit(0), "dBuV");
   EXPECT_EQ(MeasureUnit(13), "RPM");
   EXPECT_EQ(MeasureUnit(-1), "????");
