@@ -47,6 +47,8 @@ TEST(ImageGeneratorTest, WellFormedRealisticAndRepeatable) {
     n["off route"] += point >= 500;
     n["rare"] += kRare.contains(code);
     n["earlier"] += t < last;
+    n["flows in tenths"] += flow && (raw & 0x1000);
+    n["negative flows"] += flow && (raw & 0x800);
     first = first ? first : t;
     last = std::max(last, t);
   }
@@ -58,7 +60,9 @@ TEST(ImageGeneratorTest, WellFormedRealisticAndRepeatable) {
            {"measurements", 2900, 40},  // one record in 30 of another kind
            {"off route", m / 100, 20},
            {"rare", m / 50, 25},
-           {"earlier", m / 25, 45}}) {
+           {"earlier", m / 25, 45},
+           {"flows in tenths", m / 51, 25},  // a third of one code in 16
+           {"negative flows", m / 320, 8}}) {
     EXPECT_NEAR(n[name], expected, slack) << name;
   }
   EXPECT_LT(first, kFirst + 86400 * 31);
@@ -77,9 +81,10 @@ TEST(ImageGeneratorTest, WellFormedRealisticAndRepeatable) {
 
 TEST(ImageGeneratorTest, PaddedToWholeBlocks) {
   auto image = GenerateImage(300, 7);
+  image.resize(3585);  // one byte past a whole block
   PadImage(image);
   ASSERT_EQ(image.size(), 3712u);
-  EXPECT_EQ(image[3600], 0x1A);
+  EXPECT_EQ(image[3585], 0x1A);
   EXPECT_EQ(image.back(), 0x1A);
 }
 
