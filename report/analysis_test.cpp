@@ -66,11 +66,11 @@ TEST_F(ImageDecoderTest, OnlyWholeMeasurementRecordsOfPointsBelow1000) {
                                     {0xBF, 0}, {0x83, 0x2F}, {0x9F, 0x40}, {0x9F, 0xF8}};
   for (const auto& head : kHeads) {
     std::copy(head, head + 2, record.begin());
-    decoder.DecodeRecord(record.data(), record.size());
+    EXPECT_EQ(decoder.DecodeRecord(record.data(), record.size()), 0);
   }
   // A fragment is never a measurement, even when its bytes say so.
   const auto fragment = Measurement(50, 19, 0x00EA, 1000);
-  for (std::size_t count : {1u, 11u}) decoder.DecodeRecord(fragment.data(), count);
+  for (std::size_t count : {1u, 11u}) EXPECT_EQ(decoder.DecodeRecord(fragment.data(), count), 0);
   for (int point : {0, 992, 101}) EXPECT_EQ(Timestamps(point), (Stamps{1000, 0, 0, 0})) << point;
   int stored = 0;
   for (const auto& slots : table) {

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -67,24 +69,24 @@ TEST(ReportTest, AsciiAndCsvAreByteExact) {
   SetZone("UTC0");
   PointTable table{};
   const auto t = static_cast<std::int32_t>(kMar1);
-  table[7][0] = {19, "  23.4\t\260C", t};
-  table[7][1] = {3, "UNKNOWN", t - 60};
+  table[0][0] = {19, "  23.4\t\260C", t};  // point 0 is a point like any other
+  table[0][1] = {3, "UNKNOWN", t - 60};
   table[12][0] = {23, "-72.29\tmSCFM", t + 60};
   table[12][1] = {0, "stale", 0};
   EXPECT_EQ(FormatAsciiReport(table, 1234, kMar1),
             "KLV480 report created at Mon Mar 01, 2004 10:15\r\n"
             "Data downloaded from device NE1234\r\n\r\n"
             "Point\tNr\tValue\tType\tTimestamp\r\n"
-            "7\t0\tUNKNOWN\tUnknown sensor     \tMon Mar 01, 2004 10:14\r\n"
-            "7\t1\t  23.4\t\260C\tTemperature Sensor \tMon Mar 01, 2004 10:15\r\n"
+            "0\t0\tUNKNOWN\tUnknown sensor     \tMon Mar 01, 2004 10:14\r\n"
+            "0\t1\t  23.4\t\260C\tTemperature Sensor \tMon Mar 01, 2004 10:15\r\n"
             "12\t0\t-72.29\tmSCFM\tIR Temperature Sensor\tMon Mar 01, 2004 10:16\r\n");
   EXPECT_EQ(
       FormatCsvReport(table, -3, kMar1),
       "\"KLV480 report created at Mon Mar 01, 2004 10:15\"\r\n"
       "\"Data downloaded from device NE-3\"\r\n\r\n"
       "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n"
-      "\"7\",\"0\",\"UNKNOWN\",\"Unknown sensor     \",\"Mon Mar 01, 2004 10:14\"\r\n"
-      "\"7\",\"1\",\"  23.4\",\"\260C\",\"Temperature Sensor \",\"Mon Mar 01, 2004 10:15\"\r\n"
+      "\"0\",\"0\",\"UNKNOWN\",\"Unknown sensor     \",\"Mon Mar 01, 2004 10:14\"\r\n"
+      "\"0\",\"1\",\"  23.4\",\"\260C\",\"Temperature Sensor \",\"Mon Mar 01, 2004 10:15\"\r\n"
       "\"12\",\"0\",\"-72.29\",\"mSCFM\",\"IR Temperature Sensor\",\"Mon Mar 01, 2004 10:16\"\r\n");
 }
 
@@ -122,12 +124,18 @@ TEST_F(WriteReportTest, ReplacesTheWholeFileAtOnceKeepingItsPermissions) {
   const mode_t mask = ::umask(022);
   path = dir.Path("new.txt");
   Write(WriteAsciiReport, path);
-  ::umask(mask);
+  EXPECT_EQ(::umask(mask), 022u) << "the umask is left as it was";
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+std::size_t OpenDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
 TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
+  const std::size_t open = OpenDescriptors();
   Write(WriteAsciiReport, "");
   Write(WriteCsvReport, "");
   EXPECT_EQ(sink.messages, (std::vector<std::string>(2, "There is no output File name selected ")));
@@ -151,6 +159,22 @@ TEST_F(WriteReportTest, EmptyNameAndFailuresLeaveNothingBehind) {
   EXPECT_EQ(dir.Count(), 1u);
   Write(WriteAsciiReport, dir.Path("  "));  // a name of spaces is a name
   EXPECT_EQ(dir.Count(), 2u);
+
+  // A file size limit makes the system write part of the report, then refuse the rest.
+  const std::string old = ReadText(dir.Path("  "));
+  for (int p = 0; p < 100; ++p) table[p][0] = {20, " 60.0\tdBA", 100};
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{.rlim_cur = 1000, .rlim_max = limit.rlim_max};
+  const auto signal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string error = failure(WriteAsciiReport, dir.Path("  "));
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, signal);
+  EXPECT_EQ(error, dir.Path("  ") + ": File too large");
+  EXPECT_EQ(ReadText(dir.Path("  ")), old);
+  EXPECT_EQ(dir.Count(), 2u);
+  EXPECT_EQ(OpenDescriptors(), open);
 }
 
 TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
@@ -185,6 +209,16 @@ TEST_F(WriteReportTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
     }
   }
   EXPECT_EQ(dir.Count(), 6u);
+  EXPECT_THROW(ReplaceTarget(""), FileError);
+
+  // Like the system, a chain of 40 links is followed and a longer one refused.
+  for (int n = 1; n <= 41; ++n) {
+    ASSERT_EQ(::symlink(n > 1 ? std::to_string(n - 1).c_str() : "reports/latest.txt",
+                        dir.Path(std::to_string(n)).c_str()),
+              0);
+  }
+  EXPECT_EQ(ReplaceTarget(dir.Path("40")), dir.Path("reports/latest.txt"));
+  EXPECT_THROW(ReplaceTarget(dir.Path("41")), FileError);
 }
 
 TEST_F(WriteReportTest, MoveIntoPlaceReplacesTheLinksTarget) {

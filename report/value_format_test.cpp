@@ -46,6 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"FlowWholeImperial", 17, 0x04D2, false, false, "43.58\tmSCFM"},
         ValueCase{"FlowNegative", 17, 0x1CD2, true, false, "-123.4\tSCCM"},
         ValueCase{"FlowNegativeZero", 17, 0x0800, true, false, "   -0\tSCCM"},
+        ValueCase{"FlowOddWhole", 17, 0x0005, true, false, "    5\tSCCM"},
         // The longest text of a 16-bit raw value.
         ValueCase{"FlowLongestText", 17, 0x0FFF, false, false, "-72.29\tmSCFM"},
         // Temperature in every unit and scale.
@@ -64,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         // RPM: precision follows the magnitude, unit and divisor the top four bits.
         ValueCase{"RpmThreeDecimals", 21, 0x04D2, true, false, " 1.234\tRPM"},
         ValueCase{"RpmBelowOne", 21, 0x03E7, true, false, "0.9990\tRPM"},
+        ValueCase{"RpmOne", 21, 1000, true, false, " 1.000\tRPM"},
+        ValueCase{"RpmTen", 21, 10000, true, false, " 10.00\tRPM"},
+        ValueCase{"RpmHundred", 21, 100000, true, false, " 100.0\tRPM"},
+        ValueCase{"RpmThousand", 21, 1000000, true, false, "  1000\tRPM"},
         ValueCase{"RpmTwoDecimals", 21, 0xFFFF, true, false, " 65.54\tRPM"},
         ValueCase{"RpmOneDecimal", 27, 0x0001D4C0, true, false, " 120.0\tRPM"},
         ValueCase{"RpmWhole", 31, 0x001E8480, true, false, "  2000\tRPM"},
@@ -72,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 9999.9 as a float is above the threshold.
         ValueCase{"MetresAboveThreshold", 21, 0x9001869F, true, false, " 10000\tMT"},
         ValueCase{"MetresPerSecond", 21, 0x5000000C, true, false, "0.0120\tMT/S"},
+        // INT has a divisor like RPM's, not the metres' one decimal.
+        ValueCase{"Integer", 21, 0xC00005DC, true, false, " 1.500\tINT"},
         ValueCase{"RpmUnitWithoutDivisor", 21, 0xD0000001, true, false, "UNKNOWN"},
         // Codes without a decoding.
         ValueCase{"UndecodedCode1", 1, 0x1234, true, false, "UNKNOWN"},
@@ -86,22 +93,25 @@ TEST(FormatValueLocaleTest, DecimalPointWhateverTheLocale) {
   EXPECT_EQ(text, "  23.4\t\260C");
 }
 
-TEST(ConvertTemperatureTest, ExactScalesAndZeroOptionsCountAsImperial) {
+TEST(ConvertTemperatureTest, ExactScalesZeroOptionsCountAsImperialAndUnits) {
   EXPECT_DOUBLE_EQ(ConvertTemperature(kMetric, kAbsolute, 100.0f).value, 373.15);
   EXPECT_DOUBLE_EQ(ConvertTemperature(kImperial, kAbsolute, 0.0f).value, 273.15 * 1.8);
   const Temperature f = ConvertTemperature(0, kRelative, -40.0f);
   EXPECT_DOUBLE_EQ(f.value, -40.0);
   EXPECT_EQ(MeasureUnit(f.unitIndex), "\260F");
+  EXPECT_EQ(MeasureUnit(0), "dBuV");
+  EXPECT_EQ(MeasureUnit(13), "RPM");
+  EXPECT_EQ(MeasureUnit(-1), "????");
+  EXPECT_EQ(MeasureUnit(15), "????");
 }
 
-TEST(SensorTypeNameTest, NamesArePaddedExceptInfrared) {
-  EXPECT_EQ(SensorTypeName(0), "Internal Sensor    ");
-  EXPECT_EQ(SensorTypeName(23), "IR Temperature Sensor");
-  EXPECT_EQ(SensorTypeName(38), "Unknown sensor     ");
-  EXPECT_EQ(SensorTypeName(256 + 17), "Mass Flow Sensor   ");
-  for (int code = 0; code < 256; ++code) {
-    EXPECT_EQ(SensorTypeName(code).size(), code == 23 ? 21u : 19u) << code;
-  }
+// Callers copy a value text into fixed slots: it is cut to fit, and compares by its characters.
+TEST(ValueTextTest, CutToCapacityAndComparedByText) {
+  const ValueText text(std::string(30, 'x'));
+  EXPECT_EQ(text.view(), std::string(ValueText::kCapacity - 1, 'x'));
+  EXPECT_EQ(std::string(text.c_str()), text.view());
+  EXPECT_TRUE(ValueText("UNKNOWN") == "UNKNOWN");
+  EXPECT_FALSE(ValueText("UNKNOWN") == "UNKNOWX");
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 # is applied alone to one line of the subsystem's production files; the subsystem's test
 # binaries are rebuilt and run, and the file is restored. A mutant is killed when a test fails,
 # crashes or hangs (runs past three times its usual time plus 10 s), and not viable when it does not
-# build. Survivors are printed as they are found, then the counts and the kill score. Mutants
-# listed in scripts/mutants-equivalent.txt are reported apart and left out of the score.
+# build. report/image_generator.* and make_sample_image.cpp are left out: they make test data for
+# the tests, benchmarks and simulator, not what the program reports (a property test checks them).
+# Survivors are printed as they are found, then the counts and the kill score. Mutants listed in
+# scripts/mutants-equivalent.txt are reported apart and left out of the score.
 # serial/win_*.cpp are tested with the MinGW build under Wine (scripts/wine-tests.sh), the rest
 # with the dev preset's tests. Builds go to build/mutants and build/mutants-windows.
 #   --sample N   N mutants spread evenly over the list, the same ones for the same seed (default:
@@ -43,10 +45,10 @@ done
 sample=${sample:-${default_sample[$subsystem]}}
 [[ $sample == all ]] && sample=0
 
-# Production files: not tests, not testing/, not programs.
+# Production files: not tests, not testing/, not programs, not the test-data generator.
 files=()
 for f in "$subsystem"/*.cpp "$subsystem"/*.h; do
-  [[ $f == *_test.cpp ]] && continue
+  [[ $f == *_test.cpp || $f == report/image_generator.* ]] && continue
   grep -q '^int main(' "$f" && continue
   [[ -z $only || $f == "${only#./}" ]] && files+=("$f")
 done
