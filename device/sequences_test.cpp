@@ -102,6 +102,23 @@ TEST_F(SequenceTest, ReadFailureTheTransferRecoveredFromLeavesNoTrace) {
   EXPECT_EQ(info_.serialNumber, 480123);
 }
 
+// The transfer's figures: once for each change of the bytes stored or the retries, from nothing to
+// the whole padded image, with the time since the transfer began.
+TEST_F(SequenceTest, TransferFiguresFollowTheBlocksAndRetries) {
+  config_.faults.corruptEvery = 700;
+  Instrument();
+  ASSERT_TRUE(DownloadMemory(listener_, info_, 0, image_));
+  const std::vector<TransferProgress>& t = listener_.transfers;
+  ASSERT_GE(t.size(), 2u);
+  EXPECT_EQ(t.front().bytes, 0);
+  EXPECT_EQ(t.back().bytes, static_cast<std::int64_t>(Padded().size()));
+  EXPECT_GT(t.back().retries, 0);
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    EXPECT_TRUE(t[i].bytes > t[i - 1].bytes || t[i].retries > t[i - 1].retries) << i;
+    EXPECT_GE(t[i].milliseconds, t[i - 1].milliseconds) << i;
+  }
+}
+
 TEST_F(SequenceTest, FailedTransferStillLocks) {
   config_.faults.cancelAfter = 2;
   testing::SimulatedInstrument& klv = Instrument();

@@ -19,6 +19,7 @@ struct RecordingListener : SequenceListener {
   std::vector<std::string> events;
   std::string stopAt;
   std::function<void(const std::string&)> onEvent;
+  std::vector<TransferProgress> transfers;  // what ShowTransfer was given, apart from the events
 
   bool StopRequested() override {
     return !stopAt.empty() && std::find(events.begin(), events.end(), stopAt) != events.end();
@@ -27,6 +28,7 @@ struct RecordingListener : SequenceListener {
   void AppendStatus(std::string_view text) override { Record("status:" + std::string(text)); }
   void SetProgress(int position) override { Record("progress:" + std::to_string(position)); }
   void ShowMessage(std::string_view text) override { Record("message:" + std::string(text)); }
+  void ShowTransfer(const TransferProgress& progress) override { transfers.push_back(progress); }
 
   std::vector<std::string> Only(std::string_view kind) const {
     std::vector<std::string> found;
