@@ -16,7 +16,7 @@ cmake --build --preset dev
 ctest --preset dev
 
 # A short soak of the receiver against lrzsz on a faulty line, beside lrzsz rx (bench/soak.sh).
-bench/soak.sh 3 7 600 60
+build/dev/bench/xfer_soak 3 7 600 60
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
