@@ -140,6 +140,13 @@ void DamageLater(Rig& r, int bad) {
   };
 }
 
+// A stream that takes every byte but has no descriptor, so it cannot be synced to a disk.
+std::FILE* Unsyncable() {
+  cookie_io_functions_t io{};
+  io.write = [](void*, const char*, size_t n) -> ssize_t { return static_cast<ssize_t>(n); };
+  return fopencookie(nullptr, "wb", io);
+}
+
 // The transmit queue stays busy (serial::kTxQueueFull with room for `room` bytes, or
 // serial::kTxBusy) until freeAt, if ever.
 void BusyQueue(Rig& r, int code, unsigned room, std::uint32_t freeAt) {
@@ -267,6 +274,12 @@ struct Case {
            [](const XferView&, const char*, const char*) { return std::fopen("/dev/full", "wb"); });
      },
      "End of file, cleaning up\nFailed to write file\n", 0, ENOSPC},
+    // Every byte reached the file, but the file could not be made durable: not a success.
+    {"FileCannotBeSynced", kXferWriteFailed, kWhole + kCancel, kNoFile, 1000,
+     [](Rig&) {
+       SetFileOpenHook([](const XferView&, const char*, const char*) { return Unsyncable(); });
+     },
+     "End of file, cleaning up\nFailed to write file\n", 0, EBADF},
     // A line that never goes quiet: each purge gives up after 10 s, the tenth failed header wait
     // ends the run.
     {"NoiseNeverEnds", kXferNoHeader, "C\x06" + kNak9 + "\x15" + kCancel, 128, 101010,
@@ -311,6 +324,16 @@ struct Case {
        BusyQueue(r, serial::kTxQueueFull, 10, 81000);
      },
      "0 sec left to WriteChar\nTimeout error sending buffer\n", serial::kTxQueueFull},
+    // An idle hook that takes a whole second: the countdown still names the seconds left.
+    {"CountdownInWholeSecondSteps", kXferRequestFailed, kCancel, 0, 41000,
+     [](Rig& r) {
+       r.clock.SetIdleStep(1000);
+       BusyQueue(r, serial::kTxQueueFull, 0, 40000);
+     },
+     "25 sec left to WriteChar\n20 sec left to WriteChar\n15 sec left to WriteChar\n10 sec left to "
+     "WriteChar\n5 sec left to WriteChar\nTimeout error sending buffer\n55 sec to complete "
+     "WriteBuffer\n",
+     serial::kTxQueueFull},
     {"RequestTxBusyNeverFreed", kXferSendBufferFailed, "", 0, 91000,
      [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); }, kBusy, serial::kTxBusy},
     {"AckQueueFullFreedForTheCancel", kXferAckFailed, "C" + kCancel, 128, 41000,
@@ -326,7 +349,7 @@ struct Case {
          return frame.substr(0, 60);  // the line goes away within block 2
        };
      },
-     "", serial::kNoDevice},
+     "Transfer aborted...\nError -14 sending buffer\n", serial::kNoDevice},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
