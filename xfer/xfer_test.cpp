@@ -176,6 +176,7 @@ struct Case {
   std::string messages = "";  // consecutive lines among those shown
   int portStatus = 0;
   int fileError = 0;  // the errno the run's outcome names
+  int errors = -1;    // the run's error count, where the row names it
 } const kCases[] = {
     {"CrcShortThenLongBlocksPadded", 1, "C\x06\x06\x06", 1152, 0,
      [](Rig& r) {
@@ -198,7 +199,7 @@ struct Case {
     {"ChecksumOnlySenderServedAfterTheThirdWait", 1, "CCC\x15\x06\x06\x06\x06", 384, 15000,
      [](Rig& r) { r.sender.checksumOnly = true; }},
     {"RepeatedBlockAcknowledgedAndDropped", 1, kWhole + "\x06", 384, 0,
-     [](Rig& r) { r.sender.loseAck = 0; }, "Duplicate block 2"},
+     [](Rig& r) { r.sender.loseAck = 0; }, "Duplicate block 2", 0, 0, 1},
     {"RetryCountStartsAgainPerBlock", 1, "C\x06" + kNak9 + "\x06" + kNak9 + "\x06\x06", 384, 0,
      [](Rig& r) { DamageLater(r, 9); }},
     // Damage the receiver recovers from with one request, which the block sent again answers. The
@@ -365,6 +366,9 @@ TEST_P(XferRunTest, Receives) {
   EXPECT_EQ(r.Receive(), c.result);
   EXPECT_EQ(r.outcome.status, c.result == 1 ? 0 : c.result);
   EXPECT_EQ(r.outcome.fileError, c.fileError);
+  if (c.errors >= 0) {
+    EXPECT_EQ(r.outcome.errorCount, c.errors);
+  }
   EXPECT_EQ(r.sender.heard, c.heard);
   EXPECT_EQ(r.clock.now(), c.ms);
   EXPECT_EQ(r.line.pendingInput(), 0u);
