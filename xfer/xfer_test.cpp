@@ -339,6 +339,15 @@ struct Case {
      [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); }, kBusy, serial::kTxBusy},
     {"AckQueueFullFreedForTheCancel", kXferAckFailed, "C" + kCancel, 128, 41000,
      [](Rig& r) { BusyQueue(r, serial::kTxQueueFull, 1, 40000); }, kBusy, serial::kTxQueueFull},
+    // The acknowledgement cannot go out because the line is gone: that stays the reason.
+    {"AckUnsentLineGone", serial::kNoDevice, "C", 128, 0,
+     [](Rig& r) {
+       r.sender.damage = [&r](int index, int, const std::string& frame) {
+         if (index == 0) r.line.FailNext(TestLine::Op::kWrite, serial::kNoDevice, 1 << 30);
+         return frame;
+       };
+     },
+     "Read 128 byte block 1\nError -14 sending buffer\n", serial::kNoDevice},
     {"LineDropWithinABlock", serial::kNoDevice, "C\x06", 128, 1,
      [](Rig& r) {
        r.sender.damage = [&r](int index, int, const std::string& frame) {
