@@ -306,6 +306,14 @@ struct Case {
        r.Options(kOptCarrierWatch);
      },
      "Transfer aborted..."},
+    // A caller's own abort hook does not switch the carrier watch off.
+    {"CarrierLostUnderAnOwnAbortHook", kXferCarrierLost, kCancel, kNoFile, 1000,
+     [](Rig& r) {
+       SetAbortHook([](const XferView&) { return 0; });
+       r.line.SetModemStatus(0x30);
+       r.Options(kOptCarrierWatch);
+     },
+     "Transfer aborted..."},
     {"UserAbort", kXferUserAbort, kCancel, kNoFile, 1000,
      [](Rig& r) { r.onPass = [](XferView& run) { run.status = kXferUserAbort; }; }},
     {"IdleHookFailsWhileTheCancelWaits", kXferSendCharFailed, "C", 0, 3,
