@@ -81,7 +81,13 @@ fi
 # and floods stderr when that pty hangs up.
 "$wineserver" -f -p &
 server_pid=$!
-"$wine" cmd /c exit >/dev/null 2>&1  # lets the mount manager apply the port mapping
+# Starting a program lets the mount manager apply the port mapping; on a new or busy machine it
+# may take more than one.
+for _ in $(seq 20); do
+  "$wine" cmd /c exit >/dev/null 2>&1
+  [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] && break
+  sleep 0.5
+done
 [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] ||
   fail "COM1 is not mapped to $link: refusing to open what may be a real serial port"
 
