@@ -4,12 +4,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -56,13 +58,28 @@ void WriteFile(const char* path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
+// The data rows of a report, each as its six fields less padding (an empty unit where a value has
+// none).
+std::vector<QStringList> ReportRows(const QByteArray& report, bool ascii) {
+  std::vector<QStringList> rows;
+  const QStringList lines = QString::fromLatin1(report).split(QStringLiteral("\r\n"));
+  for (qsizetype i = 4; i < lines.size() && !lines[i].isEmpty(); ++i) {
+    QString line = lines[i];
+    if (!ascii) line = line.mid(1, line.size() - 2);
+    QStringList fields = line.split(ascii ? QStringLiteral("\t") : QStringLiteral("\",\""));
+    for (QString& field : fields) field = field.trimmed();
+    if (fields.size() == 5) fields.insert(3, QString());
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
 // A report less the time it was made, which ends its first line.
 QByteArray Timeless(const QByteArray& text) {
   return text.left(text.indexOf(" at ")) + text.mid(text.indexOf('\n'));
 }
 
-// A shown window in a fresh folder (where the download keeps KLV480.bin), recording the messages
-// it shows and every position of its bar.
+// A shown window in a fresh folder, recording the messages it shows and every position of its bar.
 struct Window {
   Window() {
     QDir::setCurrent(work.path());
@@ -95,9 +112,23 @@ struct Window {
                      &dialog, slot);
   }
   QString Text(const char* label) { return Child<QLabel>(&dialog, label)->text(); }
-  // What the analysis makes of the downloaded image with these choices: the report and the
-  // summary labels.
-  std::pair<QByteArray, QString> Expected(bool metric, bool absolute, bool ascii) {
+  QTableView* Table() { return Child<QTableView>(&dialog, "tableReadings"); }
+  // The readings view's rows, as shown.
+  std::vector<QStringList> ViewRows() {
+    const QAbstractItemModel* model = Table()->model();
+    std::vector<QStringList> rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+      QStringList cells;
+      for (int c = 0; c < model->columnCount(); ++c) cells << model->index(r, c).data().toString();
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+  // What the analysis makes of the image downloaded beside `output` with these choices: the report
+  // and the summary labels.
+  std::pair<QByteArray, QString> Expected(const QString& output, bool metric, bool absolute,
+                                          bool ascii) {
+    const std::string image = app::ImageBesideReport(output.toStdString());
     report::testing::RecordingSink sink;
     report::PointTable table{};
     const report::ReportOptions options{
@@ -105,11 +136,12 @@ struct Window {
         .temperatureScale = absolute ? report::kAbsolute : report::kRelative,
         .reportFormat = ascii ? report::kAscii : report::kCsv};
     const report::AnalysisSummary summary = report::AnalyseImage(
-        sink, table, "KLV480.bin", {"expected.txt", options, Simulator::kSerialNumber});
+        sink, table, image, {"expected.txt", options, Simulator::kSerialNumber});
     const std::string warning = app::SummaryWarning(summary);
     return {ReadAll(QStringLiteral("expected.txt")),
-            QString::fromStdString(app::SummaryText(summary) + "|" +
-                                   (warning.empty() ? "" : "Warning: " + warning))};
+            QString::fromStdString(app::SummaryText(summary) + " Memory image: ") +
+                QFileInfo(QString::fromStdString(image)).absoluteFilePath() + "|" +
+                QString::fromStdString(warning.empty() ? "" : "Warning: " + warning)};
   }
 
   QTemporaryDir work;
@@ -188,7 +220,8 @@ std::vector<ClickCase> ClickCases() {
        "10 ~ 30 50 70 85 10 ~ 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
        kDownloadCommands + "," + kDownloadCommands,
        [](Window& w, int value) {
-         if (value == 50 && w.bar == "10 ~ 30 50 ") {
+         // The image is decoded by then: only the report fails.
+         if (value == 85 && w.bar == "10 ~ 30 50 70 85 ") {
            QDir(QStringLiteral("out")).removeRecursively();
          }
        }},
@@ -231,13 +264,20 @@ TEST_P(Clicks, CommandRunsWithEveryStepShown) {
   const QByteArray report = ReadAll(QString::fromLatin1(c.output));
   const QString summary = w.Text("labelSummary") + "|" + w.Text("labelWarning");
   if (c.report) {
-    const auto [expected, expectedSummary] = w.Expected(
-        !clicks.contains("radio1013"), clicks.contains("radio1016"), !clicks.contains("radio1023"));
+    const bool ascii = !clicks.contains("radio1023");
+    const auto [expected, expectedSummary] =
+        w.Expected(QString::fromLatin1(c.output), !clicks.contains("radio1013"),
+                   clicks.contains("radio1016"), ascii);
     EXPECT_EQ(Timeless(report), Timeless(expected));
     EXPECT_EQ(summary, expectedSummary);
+    // The view shows exactly the report's rows, in its order.
+    EXPECT_EQ(w.ViewRows(), ReportRows(report, ascii));
   } else {
     EXPECT_EQ(report, QByteArray());
-    EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(app::ImageBesideReport(c.output)) +
+                               QStringLiteral(".part")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(app::ImageBesideReport(c.output))));
+    EXPECT_EQ(w.ViewRows(), std::vector<QStringList>{});
     EXPECT_EQ(summary, "|");
   }
 }
@@ -374,36 +414,109 @@ TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {
   EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect().center()));  // the last line shows
 }
 
-TEST(PortSetup, TakesTheChoiceOnlyAfterOkAndAddsTypedPaths) {
-  const std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
-                                      {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
-  const PortCatalog catalog{[&] { return ports; },
-                            [](const std::string& path) { return path == "/dev/pts/7" ? 2 : -1; }};
+// A fake device list: ttyS0 and ttyS1 listed, /dev/pts/7 and /dev/ttyUSB0 present but unlisted.
+struct FakePorts {
+  PortCatalog Catalog() {
+    return {[this] { return ports; },
+            [](const std::string& path) { return path == "/dev/pts/7" || path == "/dev/ttyUSB0"; },
+            [this](const std::string& path) {
+              added.push_back(path);
+              return path == "/dev/pts/7" ? 2 : 3;
+            }};
+  }
+  std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
+                                {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
+  std::vector<std::string> added;
+};
+
+TEST(PortSetup, TakesTheChoiceOnlyAfterOkResolvesNamesAndRefusesUnknownOnes) {
   struct Case {
     int start, choose, expected;  // choose: an entry to select, or -1
     const char *type, *button;    // type: text typed over the field, or null
+    const char* refused;          // the reason shown when OK is refused, then Cancel ends it
   } const cases[] = {
-      {0, 1, 0, nullptr, "button1009"},        // Cancel
-      {0, 1, 1, nullptr, "button1010"},        // OK takes the chosen entry
-      {9, -1, -1, nullptr, "button1010"},      // a start outside the list shows no entry
-      {0, -1, 1, "/dev/ttyS1", "button1010"},  // a listed path is its entry
-      {0, -1, 2, "/dev/pts/7", "button1010"},  // an unlisted path goes to the catalog
+      {0, 1, 0, nullptr, "button1009", nullptr},        // Cancel
+      {0, 1, 1, nullptr, "button1010", nullptr},        // OK takes the chosen entry
+      {9, -1, -1, nullptr, "button1010", nullptr},      // a start outside the list shows no entry
+      {0, -1, 1, "/dev/ttyS1", "button1010", nullptr},  // a listed path is its entry
+      {0, -1, 1, "ttyS1", "button1010", nullptr},       // so is its name without /dev/
+      {0, -1, 1, "COM2", "button1010", nullptr},
+      {0, -1, 2, "/dev/pts/7", "button1010", nullptr},  // a present, unlisted path is added
+      {0, -1, 3, " ttyUSB0 ", "button1010", nullptr},
+      {1, -1, 1, "ttyUSB9", "button1010",
+       "There is no device /dev/ttyUSB9: plug in the instrument's adapter, or choose a port from "
+       "the list."},
+      {1, -1, 1, "7", "button1010", "There is no port 7 in the list."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
+    FakePorts fake;
     MainDialog window;
-    window.SetPortCatalog(catalog);
+    window.SetPortCatalog(fake.Catalog());
     window.portIndex = c.start;
     WhenModal<PortSetupDialog>([&](PortSetupDialog* d) {
+      EXPECT_EQ(d->windowTitle(), "COM Port Setup");
       auto* field = d->findChild<QComboBox*>(QStringLiteral("combo1008"));
-      EXPECT_EQ(field->currentText().toStdString(), c.start < 2 ? ports[c.start].label : "");
+      EXPECT_EQ(field->currentText().toStdString(), c.start < 2 ? fake.ports[c.start].label : "");
       if (c.choose >= 0) field->setCurrentIndex(c.choose);
       if (c.type != nullptr) field->setEditText(QString::fromLatin1(c.type));
       QTest::mouseClick(Child<QPushButton>(d, c.button), Qt::LeftButton);
+      if (c.refused == nullptr) return;
+      EXPECT_TRUE(d->isVisible()) << "refused, not taken as no port";
+      EXPECT_EQ(Child<QLabel>(d, "labelError")->text(), c.refused);
+      EXPECT_TRUE(Child<QLabel>(d, "labelError")->isVisibleTo(d));
+      QTest::mouseClick(Child<QPushButton>(d, "button1009"), Qt::LeftButton);
     });
     window.PortSetup();
     EXPECT_EQ(window.portIndex, c.expected);
+    EXPECT_EQ(fake.added.size(), c.expected >= 2 ? 1u : 0u);
   }
+}
+
+// Typing a listed path used to complete it to the entry's label and take the first Enter.
+TEST(PortSetup, OneEnterInTheFieldIsOk) {
+  FakePorts fake;
+  PortSetupDialog dialog(nullptr, fake.Catalog());
+  dialog.selectedIndex = -1;
+  dialog.show();
+  QLineEdit* edit = dialog.findChild<QComboBox*>()->lineEdit();
+  QTest::keyClicks(edit, QStringLiteral("/dev/ttyS1"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.selectedIndex, 1);
+}
+
+TEST(PortSetup, HintsOnAnEmptyListAndFollowsAdaptersPluggedIn) {
+  FakePorts fake;
+  fake.ports.clear();
+  PortSetupDialog dialog(nullptr, fake.Catalog());
+  dialog.selectedIndex = 0;
+  dialog.show();
+  auto* hint = Child<QLabel>(&dialog, "labelHint");
+  auto* list = dialog.findChild<QComboBox*>();
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(), QStringLiteral("No serial ports found \u2014 plug in the instrument's "
+                                         "adapter, or type a device path"));
+  auto* poll = dialog.findChild<QTimer*>();
+  ASSERT_NE(poll, nullptr);
+  EXPECT_TRUE(poll->isActive());
+  EXPECT_EQ(poll->interval(), 1000);
+
+  // Plugged in while the operator types: the list grows, the typed text stays.
+  QTest::keyClicks(list->lineEdit(), QStringLiteral("tty"));
+  fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R"}};
+  dialog.Refresh();  // what the timer calls
+  EXPECT_FALSE(hint->isVisible());
+  EXPECT_EQ(list->count(), 1);
+  EXPECT_EQ(list->currentText(), "tty");
+
+  // Pulled while chosen: the entry keeps its place and says so (the Refresh button reads it too).
+  list->setCurrentIndex(0);
+  fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R (missing)", false}};
+  QTest::mouseClick(Child<QPushButton>(&dialog, "buttonRefresh"), Qt::LeftButton);
+  EXPECT_EQ(list->currentIndex(), 0);
+  EXPECT_EQ(list->currentText(), "/dev/ttyUSB0 - FT232R (missing)");
 }
 
 TEST(About, OpensFromF1AndFromTheContextMenu) {

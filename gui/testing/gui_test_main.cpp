@@ -1,11 +1,28 @@
-// One QApplication for the whole run, offscreen unless the environment names a platform.
+// One QApplication for the whole run, offscreen unless the environment names a platform. The
+// window's remembered choices go to a temporary folder and are forgotten before every test.
 #include <gmock/gmock.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+class ForgetSettings : public testing::EmptyTestEventListener {
+  void OnTestStart(const testing::TestInfo&) override { QSettings().clear(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Brelin"));
+  QApplication::setApplicationName(QStringLiteral("BrelinTest"));
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
   testing::InitGoogleMock(&argc, argv);
+  testing::UnitTest::GetInstance()->listeners().Append(new ForgetSettings);
   return RUN_ALL_TESTS();
 }
