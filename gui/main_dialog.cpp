@@ -259,23 +259,39 @@ void MainDialog::SetPortCatalog(PortCatalog catalog) {
 }
 
 void MainDialog::RestoreSettings() {
+  // Read in full before anything is set: each choice set is saved at once, with the others as
+  // they are then.
   const QSettings settings;
-  if (settings.contains(kPortKey)) {
-    const std::string path = QFile::encodeName(settings.value(kPortKey).toString()).toStdString();
+  const bool hasPort = settings.contains(kPortKey);
+  const std::string port = QFile::encodeName(settings.value(kPortKey).toString()).toStdString();
+  const QString output = settings.value(kOutputKey).toString();
+  const bool metric = settings.value(kMetricKey, true).toBool();
+  const bool absolute = settings.value(kAbsoluteKey, false).toBool();
+  const bool ascii = settings.value(kAsciiKey, true).toBool();
+  const QString folder = settings.value(kFolderKey).toString();
+  const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
+  const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
+
+  if (hasPort) {
+    const std::vector<PortChoice> ports = catalog_.list();
+    const auto listed = std::find_if(ports.begin(), ports.end(),
+                                     [&](const PortChoice& p) { return p.path == port; });
     // Kept even when the device has gone: the label says it is missing, and another port is
     // never taken in its place.
-    portIndex = path.empty() ? -1 : catalog_.add(path);
+    portIndex = port.empty()            ? -1
+                : listed != ports.end() ? static_cast<std::int32_t>(listed - ports.begin())
+                                        : catalog_.add(port);
   }
-  outputFile_->setText(settings.value(kOutputKey).toString());
-  if (!settings.value(kMetricKey, true).toBool())
-    findChild<QRadioButton*>(QStringLiteral("radio1013"))->setChecked(true);
-  if (settings.value(kAbsoluteKey, false).toBool()) absolute_->setChecked(true);
-  if (!settings.value(kAsciiKey, true).toBool())
-    findChild<QRadioButton*>(QStringLiteral("radio1023"))->setChecked(true);
-  lastFolder_ = settings.value(kFolderKey).toString();
-  if (settings.contains(kGeometryKey)) restoreGeometry(settings.value(kGeometryKey).toByteArray());
-  if (settings.contains(kSplitterKey))
-    splitter_->restoreState(settings.value(kSplitterKey).toByteArray());
+  outputFile_->setText(output);
+  findChild<QRadioButton*>(metric ? QStringLiteral("radio1012") : QStringLiteral("radio1013"))
+      ->setChecked(true);
+  findChild<QRadioButton*>(absolute ? QStringLiteral("radio1016") : QStringLiteral("radio1017"))
+      ->setChecked(true);
+  findChild<QRadioButton*>(ascii ? QStringLiteral("radio1022") : QStringLiteral("radio1023"))
+      ->setChecked(true);
+  lastFolder_ = folder;
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (!splitter.isEmpty()) splitter_->restoreState(splitter);
   ShowPort();
 }
 

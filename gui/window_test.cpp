@@ -4,16 +4,22 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +37,7 @@
 #include "gui/testing/simulator.h"
 #include "report/analysis.h"
 #include "report/testing/recording_sink.h"
+#include "report/testing/records.h"
 #include "serial/discovery.h"
 #include "serial/port.h"
 
@@ -517,6 +524,188 @@ TEST(PortSetup, HintsOnAnEmptyListAndFollowsAdaptersPluggedIn) {
   QTest::mouseClick(Child<QPushButton>(&dialog, "buttonRefresh"), Qt::LeftButton);
   EXPECT_EQ(list->currentIndex(), 0);
   EXPECT_EQ(list->currentText(), "/dev/ttyUSB0 - FT232R (missing)");
+}
+
+// An image of known points, saved where Open Image finds it.
+void WriteKnownImage(const char* path) {
+  using report::testing::Measurement;
+  const auto image = report::testing::Image({Measurement(3, 19, 250, 1'100'000'000),
+                                             Measurement(3, 17, 0x1000 | 125, 1'100'000'060),
+                                             Measurement(700, 20, 605, 1'100'000'000)});
+  WriteFile(path, QByteArray(reinterpret_cast<const char*>(image.data()),
+                             static_cast<qsizetype>(image.size())));
+}
+
+TEST(Window, OpenImageFillsTheViewAndAChangeOfUnitsRendersItAgain) {
+  Window w;
+  WriteKnownImage("saved.bin");
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
+  WhenModal<QFileDialog>([](QFileDialog* d) {
+    EXPECT_EQ(d->nameFilters(), QStringList({"Memory images (*.bin)", "All files (*)"}));
+    d->selectFile(QDir::current().absoluteFilePath(QStringLiteral("saved.bin")));
+    static_cast<QDialog*>(d)->accept();
+  });
+  w.Click("buttonOpenImage");
+  EXPECT_EQ(w.messages, QStringList());
+  EXPECT_THAT(w.dialog.StatusText(), ::testing::EndsWith("Creating ASCII file report.\r\nDone."));
+  const QByteArray report = ReadAll(QStringLiteral("report.txt"));
+  EXPECT_THAT(report.toStdString(), ::testing::HasSubstr("device NE0\r\n"));
+  EXPECT_EQ(w.ViewRows(), ReportRows(report, true));
+  EXPECT_EQ(w.ViewRows()[0][2] + w.ViewRows()[0][3], QStringLiteral("25.0\u00B0C"));
+  EXPECT_EQ(w.Text("labelCount").left(25), "3 readings of 2 points; t");
+  auto* note = Child<QLabel>(&w.dialog, "labelNote");
+  EXPECT_FALSE(note->isVisibleTo(&w.dialog));
+
+  // Imperial and absolute: the view as that report would be, the report file as it was.
+  w.Click("radio1013");
+  w.Click("radio1016");
+  QByteArray imperial;
+  {
+    report::testing::RecordingSink sink;
+    report::PointTable table{};
+    report::AnalyseImage(sink, table, "saved.bin",
+                         {"imperial.txt", {report::kImperial, report::kAbsolute, report::kAscii}});
+    imperial = ReadAll(QStringLiteral("imperial.txt"));
+  }
+  EXPECT_EQ(w.ViewRows(), ReportRows(imperial, true));
+  EXPECT_EQ(w.ViewRows()[0][2] + w.ViewRows()[0][3], QStringLiteral("536.7\u00B0R"));
+  EXPECT_EQ(ReadAll(QStringLiteral("report.txt")), report);
+  EXPECT_TRUE(note->isVisibleTo(&w.dialog));
+  EXPECT_THAT(note->text().toStdString(), ::testing::HasSubstr("rewritten only by the next"));
+
+  // The image gone: the view stays as it is and says why.
+  QFile::remove(QStringLiteral("saved.bin"));
+  w.Click("radio1012");
+  EXPECT_EQ(w.ViewRows(), ReportRows(imperial, true));
+  EXPECT_THAT(note->text().toStdString(), ::testing::HasSubstr("saved.bin: No such file"));
+}
+
+TEST(Window, TheImageLandsBesideTheReportAndTheReportOpens) {
+  Window w;
+  Simulator sim;
+  QList<QUrl> opened;
+  w.dialog.SetUrlOpener([&](const QUrl& url) { opened << url; });
+  w.dialog.portIndex = serial::AddPortPath(sim.path());
+  QDir().mkdir(QStringLiteral("site"));
+  const QString site = QDir::current().absoluteFilePath(QStringLiteral("site"));
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("site/report.txt"));
+  EXPECT_FALSE(Child(&w.dialog, "buttonOpenReport")->isEnabled()) << "no report yet";
+  w.Click("button1003");
+  EXPECT_TRUE(QFile::exists(site + "/KLV480.bin"));
+  EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+  EXPECT_THAT(w.Text("labelSummary").toStdString(),
+              ::testing::EndsWith(" Memory image: " + (site + "/KLV480.bin").toStdString()));
+  EXPECT_FALSE(w.ViewRows().empty());
+
+  w.Click("buttonOpenReport");
+  w.Click("buttonShowFolder");
+  EXPECT_EQ(opened,
+            QList<QUrl>({QUrl::fromLocalFile(site + "/report.txt"), QUrl::fromLocalFile(site)}));
+}
+
+TEST(Window, ChoicesSurviveARestartAndAPortThatWentIsShownMissing) {
+  FakePorts fake;
+  {
+    MainDialog first;
+    first.SetPortCatalog(fake.Catalog());
+    first.RestoreSettings();
+    EXPECT_EQ(Child<QLabel>(&first, "labelPort")->text(), "Port: /dev/ttyS0");
+    WhenModal<PortSetupDialog>([](PortSetupDialog* d) {
+      d->findChild<QComboBox*>()->setCurrentIndex(1);
+      static_cast<QDialog*>(d)->accept();
+    });
+    first.PortSetup();
+    EXPECT_EQ(Child<QLabel>(&first, "labelPort")->text(), "Port: /dev/ttyS1 - USB adapter");
+    Child<QLineEdit>(&first, "edit1000")->setText(QStringLiteral("/tmp/reports/a.csv"));
+    for (const char* radio : {"radio1013", "radio1016", "radio1023"}) Child(&first, radio)->click();
+    first.show();
+    first.resize(1234, 777);
+    auto* splitter = Child<QSplitter>(&first, "splitter");
+    splitter->setSizes({700, 500});
+    first.hide();  // as when it closes
+  }
+  MainDialog second;
+  second.SetPortCatalog(fake.Catalog());
+  second.RestoreSettings();
+  second.show();
+  EXPECT_EQ(second.portIndex, 1);
+  EXPECT_EQ(Child<QLabel>(&second, "labelPort")->text(), "Port: /dev/ttyS1 - USB adapter");
+  EXPECT_EQ(second.OutputFileName(), "/tmp/reports/a.csv");
+  EXPECT_FALSE(second.MetricChosen());
+  EXPECT_TRUE(second.AbsoluteChosen());
+  EXPECT_FALSE(second.AsciiChosen());
+  EXPECT_EQ(second.size(), QSize(1234, 777));
+  EXPECT_EQ(Child<QSplitter>(&second, "splitter")->sizes()[0], 700);
+  EXPECT_TRUE(fake.added.empty());
+
+  // The adapter of the remembered port is gone: the port stays chosen and says so.
+  QSettings().setValue(QStringLiteral("port"), QStringLiteral("/dev/ttyUSB97"));
+  MainDialog third;
+  third.RestoreSettings();
+  EXPECT_EQ(serial::PortPath(third.portIndex), "/dev/ttyUSB97");
+  EXPECT_EQ(Child<QLabel>(&third, "labelPort")->text(), "Port: /dev/ttyUSB97 (missing)");
+}
+
+TEST(Window, BrowseOffersTheLayoutsFilesFirstAndAddsItsSuffix) {
+  Window w;
+  const QString folder = QDir::currentPath();
+  for (const bool csv : {false, true}) {
+    SCOPED_TRACE(csv);
+    if (csv) w.Click("radio1023");
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+      const QStringList filters = d->nameFilters();
+      EXPECT_EQ(filters.first(), csv ? "CSV report (*.csv)" : "Text report (*.txt)");
+      EXPECT_EQ(filters.last(), "All files (*)");
+      d->selectFile(folder + "/monday");
+      static_cast<QDialog*>(d)->accept();
+    });
+    w.Click("button1001");
+    EXPECT_EQ(Child<QLineEdit>(&w.dialog, "edit1000")->text(),
+              folder + (csv ? "/monday.csv" : "/monday.txt"));
+  }
+}
+
+// Every button and group of the window has its own Alt key, and Help holds About.
+TEST(Window, EveryButtonAndGroupHasItsOwnMnemonic) {
+  Window w;
+  QStringList texts;
+  for (QAbstractButton* button : w.dialog.findChildren<QAbstractButton*>()) {
+    if (!button->text().isEmpty()) texts << button->text();
+  }
+  for (QGroupBox* group : w.dialog.findChildren<QGroupBox*>()) texts << group->title();
+  QString keys;
+  for (const QString& text : texts) {
+    const qsizetype amp = text.indexOf('&');
+    ASSERT_GE(amp, 0) << text.toStdString();
+    const QChar key = text.at(amp + 1).toLower();
+    EXPECT_FALSE(keys.contains(key)) << text.toStdString();
+    keys += key;
+  }
+  EXPECT_EQ(texts.size(), 19);
+  auto* help = Child<QMenu>(&w.dialog, "menuHelp");
+  EXPECT_EQ(help->title(), "&Help");
+  EXPECT_TRUE(help->actions().contains(Child<QAction>(&w.dialog, "actionAbout")));
+  EXPECT_FALSE(keys.contains('h'));
+
+  EXPECT_EQ(Child(&w.dialog, "button1002")->text(), "COM &Port Setup") << "its text stays";
+}
+
+TEST(Window, TheLogAndTheReadingsTakeTheRoomAWindowGains) {
+  Window w;
+  w.dialog.resize(w.dialog.minimumSizeHint());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  auto* log = Child<QPlainTextEdit>(&w.dialog, "edit1011");
+  auto* options = Child<QGroupBox>(&w.dialog, "group1014");
+  const QSize logBefore = log->size(), tableBefore = w.Table()->size();
+  const int optionsHeight = options->height();
+  EXPECT_GE(log->height(), 4 * log->fontMetrics().lineSpacing()) << "four lines at the least";
+
+  w.dialog.resize(w.dialog.size() + QSize(400, 300));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  EXPECT_GE(log->height(), logBefore.height() + 250);
+  EXPECT_GE(w.Table()->width(), tableBefore.width() + 300);
+  EXPECT_GE(w.Table()->height(), tableBefore.height() + 250);
+  EXPECT_EQ(options->height(), optionsHeight);
 }
 
 TEST(About, OpensFromF1AndFromTheContextMenu) {
