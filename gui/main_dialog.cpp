@@ -231,7 +231,9 @@ MainDialog::MainDialog(QWidget* parent)
   auto* top = new QVBoxLayout(this);
   top->setMenuBar(menus);
   top->addWidget(splitter_);
-  resize(sizeHint().expandedTo(QSize(1000, 560)));
+  // Wide enough for every column of the readings beside the commands.
+  splitter_->setSizes({controls->sizeHint().width(), 720});
+  resize(sizeHint().expandedTo(QSize(1180, 600)));
 
   connect(getData, &QPushButton::clicked, this, &MainDialog::GetData);
   connect(erase, &QPushButton::clicked, this, &MainDialog::Erase);
