@@ -275,7 +275,7 @@ void MainDialog::RestoreSettings() {
   const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
 
   if (hasPort) {
-    const std::vector<PortChoice> ports = catalog_.list();
+    const std::vector<PortChoice> ports = catalog_.list(false);
     const auto listed = std::find_if(ports.begin(), ports.end(),
                                      [&](const PortChoice& p) { return p.path == port; });
     // Kept even when the device has gone: the label says it is missing, and another port is
@@ -299,7 +299,7 @@ void MainDialog::RestoreSettings() {
 
 void MainDialog::SaveSettings() const {
   QSettings settings;
-  const std::vector<PortChoice> ports = catalog_.list();
+  const std::vector<PortChoice> ports = catalog_.list(false);
   const bool listed = portIndex >= 0 && portIndex < static_cast<int>(ports.size());
   settings.setValue(kPortKey,
                     listed ? QFile::decodeName(ports[portIndex].path.c_str()) : QString());
@@ -313,7 +313,7 @@ void MainDialog::SaveSettings() const {
 }
 
 void MainDialog::ShowPort() {
-  const std::vector<PortChoice> ports = catalog_.list();
+  const std::vector<PortChoice> ports = catalog_.list(false);
   if (portIndex >= 0 && portIndex < static_cast<int>(ports.size())) {
     port_->setText(QStringLiteral("Port: ") + QString::fromStdString(ports[portIndex].label));
   } else {

@@ -56,8 +56,8 @@ std::string_view Trimmed(std::string_view text) {
 
 PortCatalog SystemPortCatalog() {
   PortCatalog catalog;
-  catalog.list = [] {
-    AddNewDevices();
+  catalog.list = [](bool discover) {
+    if (discover) AddNewDevices();
     std::vector<PortChoice> ports;
     for (const serial::PortEntry& entry : serial::PortTable()) {
       const bool present = DevicePresent(entry.path);

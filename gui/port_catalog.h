@@ -16,7 +16,9 @@ struct PortChoice {
 
 // Where the port setup dialog gets its list and how a typed device path becomes a port index.
 struct PortCatalog {
-  std::function<std::vector<PortChoice>()> list;
+  // The ports known now. With `discover`, devices plugged in since the last look are added first
+  // (the port dialog); without, nothing is probed (the main window, after every command).
+  std::function<std::vector<PortChoice>(bool discover)> list;
   // True when a device is at `path` now.
   std::function<bool(const std::string& path)> exists;
   // Adds a device path to the port table if it is new; returns its port index.

@@ -22,7 +22,7 @@ bool SameList(const std::vector<PortChoice>& a, const std::vector<PortChoice>& b
 }  // namespace
 
 PortSetupDialog::PortSetupDialog(QWidget* parent, PortCatalog catalog)
-    : QDialog(parent), catalog_(std::move(catalog)), choices_(catalog_.list()) {
+    : QDialog(parent), catalog_(std::move(catalog)), choices_(catalog_.list(true)) {
   setWindowTitle(QStringLiteral("COM Port Setup"));
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -89,7 +89,7 @@ void PortSetupDialog::Fill() {
 }
 
 void PortSetupDialog::Refresh() {
-  std::vector<PortChoice> choices = catalog_.list();
+  std::vector<PortChoice> choices = catalog_.list(true);
   if (SameList(choices, choices_)) return;
   // Entries only ever grow or change their label, so the chosen position keeps its device.
   const QString text = portList_->currentText();

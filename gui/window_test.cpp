@@ -424,7 +424,7 @@ TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {
 // A fake device list: ttyS0 and ttyS1 listed, /dev/pts/7 and /dev/ttyUSB0 present but unlisted.
 struct FakePorts {
   PortCatalog Catalog() {
-    return {[this] { return ports; },
+    return {[this](bool) { return ports; },
             [](const std::string& path) { return path == "/dev/pts/7" || path == "/dev/ttyUSB0"; },
             [this](const std::string& path) {
               added.push_back(path);
