@@ -298,18 +298,23 @@ void MainDialog::RestoreSettings() {
 }
 
 void MainDialog::SaveSettings() const {
-  QSettings settings;
   const std::vector<PortChoice> ports = catalog_.list(false);
   const bool listed = portIndex >= 0 && portIndex < static_cast<int>(ports.size());
-  settings.setValue(kPortKey,
-                    listed ? QFile::decodeName(ports[portIndex].path.c_str()) : QString());
-  settings.setValue(kOutputKey, outputFile_->text());
-  settings.setValue(kMetricKey, metric_->isChecked());
-  settings.setValue(kAbsoluteKey, absolute_->isChecked());
-  settings.setValue(kAsciiKey, ascii_->isChecked());
-  settings.setValue(kFolderKey, lastFolder_);
-  settings.setValue(kGeometryKey, saveGeometry());
-  settings.setValue(kSplitterKey, splitter_->saveState());
+  const std::pair<const char*, QVariant> values[] = {
+      {kPortKey, listed ? QFile::decodeName(ports[portIndex].path.c_str()) : QString()},
+      {kOutputKey, outputFile_->text()},
+      {kMetricKey, metric_->isChecked()},
+      {kAbsoluteKey, absolute_->isChecked()},
+      {kAsciiKey, ascii_->isChecked()},
+      {kFolderKey, lastFolder_},
+      {kGeometryKey, saveGeometry()},
+      {kSplitterKey, splitter_->saveState()}};
+  // Written (and synced to disk) only when something changed: a write can take a disk's time,
+  // and this runs after every command.
+  QSettings settings;
+  for (const auto& [key, value] : values) {
+    if (settings.value(key) != value) settings.setValue(key, value);
+  }
 }
 
 void MainDialog::ShowPort() {
