@@ -5,7 +5,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <tuple>
 #include <utility>
 
 #include "report/report_writer.h"
@@ -119,22 +118,21 @@ void ReadingsTable::SetFilter(std::string_view text) {
 }
 
 void ReadingsTable::Select() {
-  int low = 0, high = -1;  // a point range; empty when the filter is a type
-  bool byPoint = false;
-  if (const auto dash = filter_.find('-'); dash != std::string::npos && dash > 0) {
-    const auto from = Number(std::string_view(filter_).substr(0, dash));
-    const auto to = Number(std::string_view(filter_).substr(dash + 1));
-    if (from && to)
-      std::tie(low, high, byPoint) = std::tuple(std::min(*from, *to), std::max(*from, *to), true);
-  } else if (const auto point = Number(filter_)) {
-    std::tie(low, high, byPoint) = std::tuple(*point, *point, true);
+  // A point or a range of points; else a piece of the type's name.
+  const std::string_view filter = filter_;
+  std::optional<int> from = Number(filter), to = from;
+  if (const auto dash = filter.find('-'); !from && dash != std::string_view::npos && dash > 0) {
+    from = Number(filter.substr(0, dash));
+    to = Number(filter.substr(dash + 1));
+    if (from && to && *from > *to) std::swap(from, to);
   }
+  const bool byPoint = from && to;
 
   shown_.clear();
   for (std::size_t i = 0; i < readings_.size(); ++i) {
     const Reading& r = readings_[i];
     const bool match = filter_.empty() ? true
-                       : byPoint       ? r.point >= low && r.point <= high
+                       : byPoint       ? r.point >= *from && r.point <= *to
                                        : ContainsIgnoringCase(r.type, filter_);
     if (match) shown_.push_back(i);
   }

@@ -44,10 +44,14 @@
 namespace brelin::gui {
 namespace {
 
-QPushButton* MakeButton(const QString& caption, int id, QWidget* parent) {
+QPushButton* MakeButton(const QString& caption, const QString& name, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QStringLiteral("button%1").arg(id));
+  button->setObjectName(name);
   return button;
+}
+
+QPushButton* MakeButton(const QString& caption, int id, QWidget* parent) {
+  return MakeButton(caption, QStringLiteral("button%1").arg(id), parent);
 }
 
 QRadioButton* MakeRadio(const QString& caption, int id, QButtonGroup* group, QWidget* parent) {
@@ -101,10 +105,10 @@ MainDialog::MainDialog(QWidget* parent)
   outputFile_ = new QLineEdit(fileBox);
   outputFile_->setObjectName(QStringLiteral("edit1000"));
   auto* browse = MakeButton(QStringLiteral("&Browse..."), 1001, fileBox);
-  openReport_ = MakeButton(QStringLiteral("Open Repor&t"), 0, fileBox);
-  openReport_->setObjectName(QStringLiteral("buttonOpenReport"));
-  showFolder_ = MakeButton(QStringLiteral("Sho&w in Folder"), 0, fileBox);
-  showFolder_->setObjectName(QStringLiteral("buttonShowFolder"));
+  openReport_ =
+      MakeButton(QStringLiteral("Open Repor&t"), QStringLiteral("buttonOpenReport"), fileBox);
+  showFolder_ =
+      MakeButton(QStringLiteral("Sho&w in Folder"), QStringLiteral("buttonShowFolder"), fileBox);
   auto* fileLayout = new QGridLayout(fileBox);
   fileLayout->addWidget(outputFile_, 0, 0, 1, 4);
   fileLayout->addWidget(openReport_, 1, 0);
@@ -181,8 +185,8 @@ MainDialog::MainDialog(QWidget* parent)
   port_->setTextFormat(Qt::PlainText);
   port_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* portSetup = MakeButton(QStringLiteral("COM &Port Setup"), 1002, controls);
-  auto* openImage = MakeButton(QStringLiteral("Ope&n Image..."), 0, controls);
-  openImage->setObjectName(QStringLiteral("buttonOpenImage"));
+  auto* openImage =
+      MakeButton(QStringLiteral("Ope&n Image..."), QStringLiteral("buttonOpenImage"), controls);
   auto* getData = MakeButton(QStringLiteral("&Get Data"), 1003, controls);
   getData->setDefault(true);
   auto* erase = MakeButton(QStringLiteral("&ERASE"), 1021, controls);
