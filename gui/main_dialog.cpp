@@ -279,7 +279,7 @@ void MainDialog::RestoreSettings() {
   const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
 
   if (hasPort) {
-    const std::vector<PortChoice> ports = catalog_.list(false);
+    const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
     const auto listed = std::find_if(ports.begin(), ports.end(),
                                      [&](const PortChoice& p) { return p.path == port; });
     // Kept even when the device has gone: the label says it is missing, and another port is
@@ -302,7 +302,7 @@ void MainDialog::RestoreSettings() {
 }
 
 void MainDialog::SaveSettings() const {
-  const std::vector<PortChoice> ports = catalog_.list(false);
+  const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
   const bool listed = portIndex >= 0 && portIndex < static_cast<int>(ports.size());
   const std::pair<const char*, QVariant> values[] = {
       {kPortKey, listed ? QFile::decodeName(ports[portIndex].path.c_str()) : QString()},
@@ -322,7 +322,7 @@ void MainDialog::SaveSettings() const {
 }
 
 void MainDialog::ShowPort() {
-  const std::vector<PortChoice> ports = catalog_.list(false);
+  const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
   if (portIndex >= 0 && portIndex < static_cast<int>(ports.size())) {
     port_->setText(QStringLiteral("Port: ") + QString::fromStdString(ports[portIndex].label));
   } else {

@@ -11,10 +11,13 @@ namespace {
 
 // Appends devices plugged in since the table was made; entries already there keep their index,
 // so a chosen port index never comes to mean another device.
-void AddNewDevices() {
+void AddNewDevices(PortScan scan) {
   std::vector<serial::PortEntry> table = serial::PortTable();
   bool grown = false;
-  for (serial::PortEntry& found : serial::DiscoverPorts()) {
+  // Without the probe no built-in port is found; those already known stay.
+  const serial::UartProbe probe =
+      scan == PortScan::kAll ? serial::ProbeUart : +[](const std::string&) { return false; };
+  for (serial::PortEntry& found : serial::DiscoverPorts({}, probe)) {
     auto known = [&](const serial::PortEntry& e) { return e.path == found.path; };
     if (std::none_of(table.begin(), table.end(), known)) {
       table.push_back(std::move(found));
@@ -56,8 +59,8 @@ std::string_view Trimmed(std::string_view text) {
 
 PortCatalog SystemPortCatalog() {
   PortCatalog catalog;
-  catalog.list = [](bool discover) {
-    if (discover) AddNewDevices();
+  catalog.list = [](PortScan scan) {
+    if (scan != PortScan::kKnown) AddNewDevices(scan);
     std::vector<PortChoice> ports;
     for (const serial::PortEntry& entry : serial::PortTable()) {
       const bool present = DevicePresent(entry.path);

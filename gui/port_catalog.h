@@ -14,11 +14,18 @@ struct PortChoice {
   bool present = true;  // false: the device has gone (an adapter pulled) since it was listed
 };
 
+// How far a look at the ports goes before they are listed.
+enum class PortScan {
+  kKnown,    // the ports known already, nothing looked for (the main window, after every command)
+  kPlugged,  // also USB and ACM adapters plugged in since (the port dialog, every second)
+  kAll,      // also built-in serial ports, each opened to see whether a UART is there (this
+             // moves the modem lines of a real port: when the dialog opens and on Refresh only)
+};
+
 // Where the port setup dialog gets its list and how a typed device path becomes a port index.
 struct PortCatalog {
-  // The ports known now. With `discover`, devices plugged in since the last look are added first
-  // (the port dialog); without, nothing is probed (the main window, after every command).
-  std::function<std::vector<PortChoice>(bool discover)> list;
+  // The ports known after looking as far as `scan` says; entries keep their place.
+  std::function<std::vector<PortChoice>(PortScan scan)> list;
   // True when a device is at `path` now.
   std::function<bool(const std::string& path)> exists;
   // Adds a device path to the port table if it is new; returns its port index.

@@ -22,7 +22,7 @@ bool SameList(const std::vector<PortChoice>& a, const std::vector<PortChoice>& b
 }  // namespace
 
 PortSetupDialog::PortSetupDialog(QWidget* parent, PortCatalog catalog)
-    : QDialog(parent), catalog_(std::move(catalog)), choices_(catalog_.list(true)) {
+    : QDialog(parent), catalog_(std::move(catalog)), choices_(catalog_.list(PortScan::kAll)) {
   setWindowTitle(QStringLiteral("COM Port Setup"));
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -60,12 +60,12 @@ PortSetupDialog::PortSetupDialog(QWidget* parent, PortCatalog catalog)
 
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(refresh, &QPushButton::clicked, this, &PortSetupDialog::Refresh);
+  connect(refresh, &QPushButton::clicked, this, [this] { Refresh(PortScan::kAll); });
   connect(portList_, &QComboBox::editTextChanged, error_, &QLabel::hide);
 
   poll_ = new QTimer(this);
   poll_->setInterval(kPollMs);
-  connect(poll_, &QTimer::timeout, this, &PortSetupDialog::Refresh);
+  connect(poll_, &QTimer::timeout, this, [this] { Refresh(PortScan::kPlugged); });
   poll_->start();
 
   auto* layout = new QGridLayout(this);
@@ -88,8 +88,8 @@ void PortSetupDialog::Fill() {
   hint_->setVisible(choices_.empty());
 }
 
-void PortSetupDialog::Refresh() {
-  std::vector<PortChoice> choices = catalog_.list(true);
+void PortSetupDialog::Refresh(PortScan scan) {
+  std::vector<PortChoice> choices = catalog_.list(scan);
   if (SameList(choices, choices_)) return;
   // Entries only ever grow or change their label, so the chosen position keeps its device.
   const QString text = portList_->currentText();

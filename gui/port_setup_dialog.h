@@ -24,8 +24,9 @@ class PortSetupDialog : public QDialog {
   int selectedIndex = 0;
 
   void done(int result) override;
-  // Reads the list again; what the operator typed or chose stays.
-  void Refresh();
+  // Reads the list again; what the operator typed or chose stays. The timer looks for adapters
+  // plugged in, Refresh also for built-in ports.
+  void Refresh(PortScan scan);
 
   static constexpr int kPollMs = 1000;
 

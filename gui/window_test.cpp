@@ -424,7 +424,10 @@ TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {
 // A fake device list: ttyS0 and ttyS1 listed, /dev/pts/7 and /dev/ttyUSB0 present but unlisted.
 struct FakePorts {
   PortCatalog Catalog() {
-    return {[this](bool) { return ports; },
+    return {[this](PortScan scan) {
+              scans.push_back(scan);
+              return ports;
+            },
             [](const std::string& path) { return path == "/dev/pts/7" || path == "/dev/ttyUSB0"; },
             [this](const std::string& path) {
               added.push_back(path);
@@ -434,6 +437,7 @@ struct FakePorts {
   std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
                                 {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
   std::vector<std::string> added;
+  std::vector<PortScan> scans;
 };
 
 TEST(PortSetup, TakesTheChoiceOnlyAfterOkResolvesNamesAndRefusesUnknownOnes) {
@@ -513,7 +517,8 @@ TEST(PortSetup, HintsOnAnEmptyListAndFollowsAdaptersPluggedIn) {
   // Plugged in while the operator types: the list grows, the typed text stays.
   QTest::keyClicks(list->lineEdit(), QStringLiteral("tty"));
   fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R"}};
-  dialog.Refresh();  // what the timer calls
+  fake.scans.clear();
+  dialog.Refresh(PortScan::kPlugged);  // what the timer calls
   EXPECT_FALSE(hint->isVisible());
   EXPECT_EQ(list->count(), 1);
   EXPECT_EQ(list->currentText(), "tty");
@@ -522,6 +527,8 @@ TEST(PortSetup, HintsOnAnEmptyListAndFollowsAdaptersPluggedIn) {
   list->setCurrentIndex(0);
   fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R (missing)", false}};
   QTest::mouseClick(Child<QPushButton>(&dialog, "buttonRefresh"), Qt::LeftButton);
+  // Only the button opens built-in ports to look for a UART: that moves their modem lines.
+  EXPECT_EQ(fake.scans, std::vector<PortScan>({PortScan::kPlugged, PortScan::kAll}));
   EXPECT_EQ(list->currentIndex(), 0);
   EXPECT_EQ(list->currentText(), "/dev/ttyUSB0 - FT232R (missing)");
 }
