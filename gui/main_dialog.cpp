@@ -248,6 +248,7 @@ MainDialog::MainDialog(QWidget* parent)
   connect(openReport_, &QPushButton::clicked, this, &MainDialog::OpenReport);
   connect(showFolder_, &QPushButton::clicked, this, &MainDialog::ShowReportFolder);
   connect(outputFile_, &QLineEdit::textChanged, this, &MainDialog::UpdateReportActions);
+  connect(outputFile_, &QLineEdit::editingFinished, this, &MainDialog::SaveSettings);
   // A change of units shows the readings in the new ones; any change of choice is remembered.
   connect(metric_, &QRadioButton::toggled, this, &MainDialog::RerenderReadings);
   connect(absolute_, &QRadioButton::toggled, this, &MainDialog::RerenderReadings);
@@ -313,8 +314,7 @@ void MainDialog::SaveSettings() const {
       {kFolderKey, lastFolder_},
       {kGeometryKey, saveGeometry()},
       {kSplitterKey, splitter_->saveState()}};
-  // Written (and synced to disk) only when something changed: a write can take a disk's time,
-  // and this runs after every command.
+  // Written (and synced to disk) only when something changed: a write can take a disk's time.
   QSettings settings;
   for (const auto& [key, value] : values) {
     if (settings.value(key) != value) settings.setValue(key, value);
@@ -412,6 +412,7 @@ void MainDialog::OpenImage() {
 
 void MainDialog::OpenImage(const QString& path) {
   RememberFolder(path);
+  SaveSettings();
   const std::string image = QFile::encodeName(path).toStdString();
   RunCommand([this, &image] {
     if (app::OpenImageCommand(*this, image)) ShowReadings(image);
@@ -449,10 +450,12 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
               analysisSummary ? viewImage_ : std::string());
   UpdateReportActions();
   ShowPort();  // the device may have gone meanwhile
-  SaveSettings();
   stopRequested_ = false;
   const AfterCommand after = std::exchange(afterCommand_, AfterCommand::kStay);
-  if (after == AfterCommand::kExit) std::exit(1);  // saved above
+  if (after == AfterCommand::kExit) {
+    SaveSettings();
+    std::exit(1);
+  }
   if (after == AfterCommand::kClose) close();
 }
 
