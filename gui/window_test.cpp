@@ -653,6 +653,17 @@ TEST(Window, ChoicesSurviveARestartAndAPortThatWentIsShownMissing) {
   EXPECT_EQ(Child<QLabel>(&third, "labelPort")->text(), "Port: /dev/ttyUSB97 (missing)");
 }
 
+// Close ends the program with exit(), past every destructor: what was typed last is saved first.
+TEST(Window, CloseSavesTheChoicesBeforeTheProgramEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  MainDialog window;
+  Child<QLineEdit>(&window, "edit1000")->setText(QStringLiteral("typed last.txt"));
+  EXPECT_EXIT(Child(&window, "button8")->click(), ::testing::ExitedWithCode(1), "");
+  QSettings settings;
+  settings.sync();
+  EXPECT_EQ(settings.value(QStringLiteral("outputFile")).toString(), "typed last.txt");
+}
+
 TEST(Window, BrowseOffersTheLayoutsFilesFirstAndAddsItsSuffix) {
   Window w;
   const QString folder = QDir::currentPath();

@@ -19,9 +19,15 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Brelin"));
   QApplication::setApplicationName(QStringLiteral("BrelinTest"));
-  QTemporaryDir settings;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+  // A death test's child runs this again: it takes its parent's folder, so the parent can read what
+  // the child saved.
+  QTemporaryDir folder;
+  if (qEnvironmentVariableIsEmpty("BRELIN_TEST_SETTINGS")) {
+    qputenv("BRELIN_TEST_SETTINGS", folder.path().toLocal8Bit());
+  }
+  const QString settings = qEnvironmentVariable("BRELIN_TEST_SETTINGS");
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
   testing::InitGoogleMock(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new ForgetSettings);
   return RUN_ALL_TESTS();
