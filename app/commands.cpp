@@ -38,6 +38,10 @@ void CheckWritable(const std::string& name) {
 
 }  // namespace
 
+std::string ImageBesideReport(const std::string& reportPath) {
+  return (std::filesystem::path(reportPath).parent_path() / device::kImageFileName).string();
+}
+
 report::ReportOptions ChosenReportOptions(const MainModel& model) {
   return {.unitSystem = model.MetricChosen() ? report::kMetric : report::kImperial,
           .temperatureScale = model.AbsoluteChosen() ? report::kAbsolute : report::kRelative,
@@ -52,6 +56,19 @@ void AnalyseCommand(MainModel& model, const std::string& imagePath) {
                                                {.path = model.OutputFileName(),
                                                 .options = ChosenReportOptions(model),
                                                 .serialNumber = model.deviceInfo.serialNumber});
+}
+
+bool OpenImageCommand(MainModel& model, const std::string& imagePath) {
+  model.analysisSummary.reset();
+  if (model.OutputFileName().empty()) {
+    model.ShowMessage("There is no output File name selected ");
+    return false;
+  }
+  // An image names no instrument: the last one's serial number would be a guess.
+  model.deviceInfo = {};
+  AnalyseCommand(model, imagePath);
+  model.AppendStatus("Done.");
+  return true;
 }
 
 std::string TransferText(const device::TransferProgress& progress) {

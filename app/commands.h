@@ -13,6 +13,10 @@ struct GetDataOptions {
   std::string imagePath = device::kImageFileName;  // written by the transfer, read by the analysis
 };
 
+// Where a window keeps the memory image of a download: KLV480.bin in the report's folder, so that a
+// program started from a desktop menu does not leave it in the home folder.
+std::string ImageBesideReport(const std::string& reportPath);
+
 // The report choices the model shows now.
 report::ReportOptions ChosenReportOptions(const MainModel& model);
 
@@ -20,6 +24,11 @@ report::ReportOptions ChosenReportOptions(const MainModel& model);
 // choices select, for the instrument in model.deviceInfo; model.analysisSummary says what it found.
 // Throws report::FileError when the image cannot be read or the report cannot be written.
 void AnalyseCommand(MainModel& model, const std::string& imagePath);
+
+// Open a saved memory image: checks that an output file is chosen ("There is no output File name
+// selected " otherwise, returning false), analyses the image as AnalyseCommand does for no
+// particular instrument (serial number 0) and ends with "Done.". Throws report::FileError.
+bool OpenImageCommand(MainModel& model, const std::string& imagePath);
 
 // The figures of a transfer so far: "24.0 KiB, 0.94 KiB/s, 1 retry".
 std::string TransferText(const device::TransferProgress& progress);

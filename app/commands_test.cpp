@@ -97,6 +97,34 @@ TEST_F(CommandsTest, NoFileChosenTouchesNothing) {
   EXPECT_EQ(line_.opens(), 0);
 }
 
+TEST_F(CommandsTest, OpenImageWritesTheReportForNoInstrumentAndNeedsAFile) {
+  report::testing::WriteBytes(dir_.Path("saved.bin"), report::GenerateImage(20, 3));
+  model_.deviceInfo.serialNumber = 480123;  // of the last download, not of this image
+  model_.ascii = false;
+  ASSERT_TRUE(OpenImageCommand(model_, dir_.Path("saved.bin")));
+  EXPECT_THAT(model_.log.events,
+              ElementsAre("progress:70", "status:Analysing data.\r\n", "progress:85",
+                          "status:Creating CSV file report.\r\n", "progress:100", "status:Done."));
+  EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("\"Data downloaded from device NE0\""));
+  ASSERT_TRUE(model_.analysisSummary);
+  EXPECT_EQ(model_.analysisSummary->records, 20u);
+
+  model_.log.events.clear();
+  model_.outputFileName.clear();
+  EXPECT_FALSE(OpenImageCommand(model_, dir_.Path("saved.bin")));
+  EXPECT_THAT(model_.log.events, ElementsAre("message:There is no output File name selected "));
+  EXPECT_FALSE(model_.analysisSummary);
+
+  model_.outputFileName = dir_.Path("report.txt");
+  EXPECT_THROW(OpenImageCommand(model_, dir_.Path("gone.bin")), report::FileError);
+}
+
+TEST(ImageBesideReportTest, IsInTheReportsFolder) {
+  EXPECT_EQ(ImageBesideReport("/home/op/reports/site 4.txt"), "/home/op/reports/KLV480.bin");
+  EXPECT_EQ(ImageBesideReport("report.txt"), "KLV480.bin");
+  EXPECT_EQ(ImageBesideReport("out/report.txt"), "out/KLV480.bin");
+}
+
 TEST_F(CommandsTest, FailedDownloadKeepsThePreviousReportAndImage) {
   report::testing::WriteText(model_.outputFileName, "previous report\r\n");
   report::testing::WriteText(options_.imagePath, "previous image");

@@ -8,10 +8,12 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brelin"));
+  QApplication::setOrganizationName(QStringLiteral("Brelin"));
   QApplication::setDesktopFileName(QStringLiteral("brelin"));
   brelin::gui::InstallGuiIdleHook();
 
   brelin::gui::MainDialog window;
+  window.RestoreSettings();
   // Not for operators: brelin --autorun PORT OUTPUT SCREENSHOT (see scripts/screenshot.sh).
   if (argc == 5 && std::strcmp(argv[1], "--autorun") == 0) {
     brelin::gui::ScheduleAutorun(window, QString::fromLocal8Bit(argv[2]),

@@ -3,39 +3,55 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "app/commands.h"
+#include "app/readings.h"
 #include "gui/about_dialog.h"
 #include "gui/app_icon.h"
 #include "gui/port_setup_dialog.h"
+#include "gui/readings_view.h"
+#include "report/analysis.h"
 #include "report/file_error.h"
 
 namespace brelin::gui {
 namespace {
 
-QPushButton* MakeButton(const QString& caption, int id, QWidget* parent) {
+QPushButton* MakeButton(const QString& caption, const QString& name, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QStringLiteral("button%1").arg(id));
+  button->setObjectName(name);
   return button;
+}
+
+QPushButton* MakeButton(const QString& caption, int id, QWidget* parent) {
+  return MakeButton(caption, QStringLiteral("button%1").arg(id), parent);
 }
 
 QRadioButton* MakeRadio(const QString& caption, int id, QButtonGroup* group, QWidget* parent) {
@@ -44,6 +60,16 @@ QRadioButton* MakeRadio(const QString& caption, int id, QButtonGroup* group, QWi
   group->addButton(radio, id);
   return radio;
 }
+
+// Where the choices are remembered.
+constexpr char kPortKey[] = "port";
+constexpr char kOutputKey[] = "outputFile";
+constexpr char kMetricKey[] = "metric";
+constexpr char kAbsoluteKey[] = "absolute";
+constexpr char kAsciiKey[] = "ascii";
+constexpr char kFolderKey[] = "lastFolder";
+constexpr char kGeometryKey[] = "geometry";
+constexpr char kSplitterKey[] = "splitter";
 
 void ShowMessageBox(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Brelin"), text, QMessageBox::Ok, parent);
@@ -63,31 +89,42 @@ bool AskQuestion(QWidget* parent, const QString& text, const QString& action) {
 }  // namespace
 
 MainDialog::MainDialog(QWidget* parent)
-    : QDialog(parent), presenter_(ShowMessageBox), question_(AskQuestion) {
+    : QDialog(parent),
+      presenter_(ShowMessageBox),
+      question_(AskQuestion),
+      opener_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   setWindowTitle(QStringLiteral("Brelin"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::WindowMaximizeButtonHint);
   setWindowIcon(AppIcon());
+  auto* controls = new QWidget(this);
 
   // Output File
-  auto* fileBox = new QGroupBox(QStringLiteral("Output File"), this);
+  auto* fileBox = new QGroupBox(QStringLiteral("Output &File"), controls);
   outputFile_ = new QLineEdit(fileBox);
   outputFile_->setObjectName(QStringLiteral("edit1000"));
-  auto* browse = MakeButton(QStringLiteral("Browse"), 1001, fileBox);
+  auto* browse = MakeButton(QStringLiteral("&Browse..."), 1001, fileBox);
+  openReport_ =
+      MakeButton(QStringLiteral("Open Repor&t"), QStringLiteral("buttonOpenReport"), fileBox);
+  showFolder_ =
+      MakeButton(QStringLiteral("Sho&w in Folder"), QStringLiteral("buttonShowFolder"), fileBox);
   auto* fileLayout = new QGridLayout(fileBox);
-  fileLayout->addWidget(outputFile_, 0, 0, 1, 2);
-  fileLayout->addWidget(browse, 1, 1);
-  fileLayout->setColumnStretch(0, 1);
+  fileLayout->addWidget(outputFile_, 0, 0, 1, 4);
+  fileLayout->addWidget(openReport_, 1, 0);
+  fileLayout->addWidget(showFolder_, 1, 1);
+  fileLayout->addWidget(browse, 1, 3);
+  fileLayout->setColumnStretch(2, 1);
 
   // Options: two independent radio groups side by side in one box.
-  auto* optionsBox = new QGroupBox(QStringLiteral("Options"), this);
+  auto* optionsBox = new QGroupBox(QStringLiteral("&Options"), controls);
   optionsBox->setObjectName(QStringLiteral("group1014"));
   auto* units = new QButtonGroup(this);
   auto* scale = new QButtonGroup(this);
-  metric_ = MakeRadio(QStringLiteral("Metric"), 1012, units, optionsBox);
-  auto* imperial = MakeRadio(QStringLiteral("Imperial"), 1013, units, optionsBox);
-  auto* relative = MakeRadio(QStringLiteral("Relative"), 1017, scale, optionsBox);
-  absolute_ = MakeRadio(QStringLiteral("Absolute"), 1016, scale, optionsBox);
+  metric_ = MakeRadio(QStringLiteral("&Metric"), 1012, units, optionsBox);
+  auto* imperial = MakeRadio(QStringLiteral("&Imperial"), 1013, units, optionsBox);
+  auto* relative = MakeRadio(QStringLiteral("&Relative"), 1017, scale, optionsBox);
+  absolute_ = MakeRadio(QStringLiteral("&Absolute"), 1016, scale, optionsBox);
   auto* optionsLayout = new QGridLayout(optionsBox);
   optionsLayout->addWidget(new QLabel(QStringLiteral("Format:"), optionsBox), 0, 0, Qt::AlignRight);
   optionsLayout->addWidget(metric_, 0, 1);
@@ -98,11 +135,11 @@ MainDialog::MainDialog(QWidget* parent)
   optionsLayout->addWidget(absolute_, 1, 2);
   optionsLayout->setColumnStretch(3, 1);
 
-  auto* formatBox = new QGroupBox(QStringLiteral("File Output Format"), this);
+  auto* formatBox = new QGroupBox(QStringLiteral("Fi&le Output Format"), controls);
   formatBox->setObjectName(QStringLiteral("group1015"));
   auto* format = new QButtonGroup(this);
-  ascii_ = MakeRadio(QStringLiteral("ASCII"), 1022, format, formatBox);
-  auto* csv = MakeRadio(QStringLiteral("CSV"), 1023, format, formatBox);
+  ascii_ = MakeRadio(QStringLiteral("A&SCII"), 1022, format, formatBox);
+  auto* csv = MakeRadio(QStringLiteral("CS&V"), 1023, format, formatBox);
   auto* formatLayout = new QVBoxLayout(formatBox);
   formatLayout->addWidget(ascii_);
   formatLayout->addWidget(csv);
@@ -111,15 +148,16 @@ MainDialog::MainDialog(QWidget* parent)
   relative->setChecked(true);
   ascii_->setChecked(true);
 
-  // Status
-  auto* statusBox = new QGroupBox(QStringLiteral("Status"), this);
+  // Status: the log takes the height the window gains.
+  auto* statusBox = new QGroupBox(QStringLiteral("Stat&us"), controls);
   statusLog_ = new QPlainTextEdit(statusBox);
   statusLog_->setObjectName(QStringLiteral("edit1011"));
   statusLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
   statusLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   statusLog_->setTabChangesFocus(true);
-  statusLog_->setFixedHeight(statusLog_->fontMetrics().lineSpacing() * 4 +
-                             2 * statusLog_->frameWidth() + 8);
+  statusLog_->setMinimumHeight(statusLog_->fontMetrics().lineSpacing() * 4 +
+                               2 * statusLog_->frameWidth() + 8);
+  statusLog_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   progress_ = new QProgressBar(statusBox);
   progress_->setObjectName(QStringLiteral("progress1004"));
   progress_->setRange(0, 100);
@@ -133,50 +171,169 @@ MainDialog::MainDialog(QWidget* parent)
   for (QLabel* label : {summary_, warning_}) {
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
   }
-  auto* summaryLayout = new QHBoxLayout;
-  summaryLayout->addWidget(summary_);
-  summaryLayout->addWidget(warning_, 1);
   auto* statusLayout = new QVBoxLayout(statusBox);
-  statusLayout->addWidget(statusLog_);
+  statusLayout->addWidget(statusLog_, 1);
   statusLayout->addWidget(progress_);
-  statusLayout->addLayout(summaryLayout);
+  statusLayout->addWidget(summary_);
+  statusLayout->addWidget(warning_);
 
-  // Commands
-  auto* portSetup = MakeButton(QStringLiteral("COM Port Setup"), 1002, this);
-  auto* getData = MakeButton(QStringLiteral("Get Data"), 1003, this);
+  // The chosen port, and the commands
+  port_ = new QLabel(controls);
+  port_->setObjectName(QStringLiteral("labelPort"));
+  port_->setTextFormat(Qt::PlainText);
+  port_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* portSetup = MakeButton(QStringLiteral("COM &Port Setup"), 1002, controls);
+  auto* openImage =
+      MakeButton(QStringLiteral("Ope&n Image..."), QStringLiteral("buttonOpenImage"), controls);
+  auto* getData = MakeButton(QStringLiteral("&Get Data"), 1003, controls);
   getData->setDefault(true);
-  auto* erase = MakeButton(QStringLiteral("ERASE"), 1021, this);
-  auto* close = MakeButton(QStringLiteral("Close"), 8, this);
+  auto* erase = MakeButton(QStringLiteral("&ERASE"), 1021, controls);
+  auto* close = MakeButton(QStringLiteral("&Close"), 8, controls);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(portSetup);
+  buttons->addWidget(openImage);
+  buttons->addStretch(1);
   buttons->addWidget(getData);
   buttons->addWidget(erase);
   buttons->addWidget(close);
 
-  auto* layout = new QGridLayout(this);
+  auto* layout = new QGridLayout(controls);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(fileBox, 0, 0, 1, 2);
   layout->addWidget(optionsBox, 1, 0);
   layout->addWidget(formatBox, 1, 1);
   layout->addWidget(statusBox, 2, 0, 1, 2);
-  layout->addLayout(buttons, 3, 0, 1, 2);
+  layout->addWidget(port_, 3, 0, 1, 2);
+  layout->addLayout(buttons, 4, 0, 1, 2);
   layout->setColumnStretch(0, 1);
-  resize(sizeHint().expandedTo(QSize(560, 0)));
+  layout->setRowStretch(2, 1);
 
-  connect(getData, &QPushButton::clicked, this, &MainDialog::GetData);
-  connect(erase, &QPushButton::clicked, this, &MainDialog::Erase);
-  connect(browse, &QPushButton::clicked, this, &MainDialog::Browse);
-  connect(portSetup, &QPushButton::clicked, this, &MainDialog::PortSetup);
-  connect(close, &QPushButton::clicked, this, &MainDialog::CloseProgram);
-  commands_ = {getData, erase, portSetup, browse};
+  readings_ = new ReadingsView(this);
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName(QStringLiteral("splitter"));
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(controls);
+  splitter_->addWidget(readings_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
 
-  // No per-window system menu on Linux desktops: the window's context menu and F1 carry About.
+  // No per-window system menu on Linux desktops: the Help menu, the window's context menu and F1
+  // carry About.
   about_ = new QAction(QStringLiteral("&About Brelin..."), this);
   about_->setObjectName(QStringLiteral("actionAbout"));
   about_->setShortcut(QKeySequence(Qt::Key_F1));
   connect(about_, &QAction::triggered, this, &MainDialog::About);
   addAction(about_);
   setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* menus = new QMenuBar(this);
+  QMenu* help = menus->addMenu(QStringLiteral("&Help"));
+  help->setObjectName(QStringLiteral("menuHelp"));
+  help->addAction(about_);
+
+  auto* top = new QVBoxLayout(this);
+  top->setMenuBar(menus);
+  top->addWidget(splitter_);
+  // Wide enough for every column of the readings beside the commands.
+  splitter_->setSizes({controls->sizeHint().width(), 720});
+  resize(sizeHint().expandedTo(QSize(1180, 600)));
+
+  connect(getData, &QPushButton::clicked, this, &MainDialog::GetData);
+  connect(erase, &QPushButton::clicked, this, &MainDialog::Erase);
+  connect(openImage, &QPushButton::clicked, this, qOverload<>(&MainDialog::OpenImage));
+  connect(browse, &QPushButton::clicked, this, &MainDialog::Browse);
+  connect(portSetup, &QPushButton::clicked, this, &MainDialog::PortSetup);
+  connect(close, &QPushButton::clicked, this, &MainDialog::CloseProgram);
+  connect(openReport_, &QPushButton::clicked, this, &MainDialog::OpenReport);
+  connect(showFolder_, &QPushButton::clicked, this, &MainDialog::ShowReportFolder);
+  connect(outputFile_, &QLineEdit::textChanged, this, &MainDialog::UpdateReportActions);
+  connect(outputFile_, &QLineEdit::editingFinished, this, &MainDialog::SaveSettings);
+  // A change of units shows the readings in the new ones; any change of choice is remembered.
+  connect(metric_, &QRadioButton::toggled, this, &MainDialog::RerenderReadings);
+  connect(absolute_, &QRadioButton::toggled, this, &MainDialog::RerenderReadings);
+  for (QRadioButton* radio : {metric_, absolute_, ascii_}) {
+    connect(radio, &QRadioButton::toggled, this, &MainDialog::SaveSettings);
+  }
+  commands_ = {getData, erase, openImage, portSetup, browse};
+  UpdateReportActions();
+  ShowPort();
+}
+
+void MainDialog::SetPortCatalog(PortCatalog catalog) {
+  catalog_ = std::move(catalog);
+  ShowPort();
+}
+
+void MainDialog::RestoreSettings() {
+  // Read in full before anything is set: each choice set is saved at once, with the others as
+  // they are then.
+  const QSettings settings;
+  const bool hasPort = settings.contains(kPortKey);
+  const std::string port = QFile::encodeName(settings.value(kPortKey).toString()).toStdString();
+  const QString output = settings.value(kOutputKey).toString();
+  const bool metric = settings.value(kMetricKey, true).toBool();
+  const bool absolute = settings.value(kAbsoluteKey, false).toBool();
+  const bool ascii = settings.value(kAsciiKey, true).toBool();
+  const QString folder = settings.value(kFolderKey).toString();
+  const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
+  const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
+
+  if (hasPort) {
+    const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
+    const auto listed = std::find_if(ports.begin(), ports.end(),
+                                     [&](const PortChoice& p) { return p.path == port; });
+    // Kept even when the device has gone: the label says it is missing, and another port is
+    // never taken in its place.
+    portIndex = port.empty()            ? -1
+                : listed != ports.end() ? static_cast<std::int32_t>(listed - ports.begin())
+                                        : catalog_.add(port);
+  }
+  outputFile_->setText(output);
+  findChild<QRadioButton*>(metric ? QStringLiteral("radio1012") : QStringLiteral("radio1013"))
+      ->setChecked(true);
+  findChild<QRadioButton*>(absolute ? QStringLiteral("radio1016") : QStringLiteral("radio1017"))
+      ->setChecked(true);
+  findChild<QRadioButton*>(ascii ? QStringLiteral("radio1022") : QStringLiteral("radio1023"))
+      ->setChecked(true);
+  lastFolder_ = folder;
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (!splitter.isEmpty()) splitter_->restoreState(splitter);
+  ShowPort();
+}
+
+void MainDialog::SaveSettings() const {
+  const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
+  const bool listed = portIndex >= 0 && portIndex < static_cast<int>(ports.size());
+  const std::pair<const char*, QVariant> values[] = {
+      {kPortKey, listed ? QFile::decodeName(ports[portIndex].path.c_str()) : QString()},
+      {kOutputKey, outputFile_->text()},
+      {kMetricKey, metric_->isChecked()},
+      {kAbsoluteKey, absolute_->isChecked()},
+      {kAsciiKey, ascii_->isChecked()},
+      {kFolderKey, lastFolder_},
+      {kGeometryKey, saveGeometry()},
+      {kSplitterKey, splitter_->saveState()}};
+  // Written (and synced to disk) only when something changed: a write can take a disk's time.
+  QSettings settings;
+  for (const auto& [key, value] : values) {
+    if (settings.value(key) != value) settings.setValue(key, value);
+  }
+}
+
+void MainDialog::ShowPort() {
+  const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
+  if (portIndex >= 0 && portIndex < static_cast<int>(ports.size())) {
+    port_->setText(QStringLiteral("Port: ") + QString::fromStdString(ports[portIndex].label));
+  } else {
+    port_->setText(QStringLiteral("Port: none chosen (COM Port Setup)"));
+  }
+}
+
+void MainDialog::UpdateReportActions() {
+  const QFileInfo report(outputFile_->text());
+  openReport_->setEnabled(!outputFile_->text().isEmpty() && report.isFile());
+  showFolder_->setEnabled(!outputFile_->text().isEmpty() && report.dir().exists());
 }
 
 std::string MainDialog::OutputFileName() const {
@@ -237,7 +394,29 @@ void MainDialog::ShowMessage(std::string_view text) {
 }
 
 void MainDialog::GetData() {
-  RunCommand([this] { app::GetDataCommand(*this); });
+  RunCommand([this] {
+    const std::string image = app::ImageBesideReport(OutputFileName());
+    if (app::GetDataCommand(*this, {.imagePath = image})) ShowReadings(image);
+  });
+}
+
+void MainDialog::OpenImage() {
+  QFileDialog chooser(this, QStringLiteral("Open Memory Image"), StartFolder());
+  chooser.setAcceptMode(QFileDialog::AcceptOpen);
+  chooser.setFileMode(QFileDialog::ExistingFile);
+  chooser.setNameFilters(
+      {QStringLiteral("Memory images (*.bin)"), QStringLiteral("All files (*)")});
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  OpenImage(chooser.selectedFiles().constFirst());
+}
+
+void MainDialog::OpenImage(const QString& path) {
+  RememberFolder(path);
+  SaveSettings();
+  const std::string image = QFile::encodeName(path).toStdString();
+  RunCommand([this, &image] {
+    if (app::OpenImageCommand(*this, image)) ShowReadings(image);
+  });
 }
 
 void MainDialog::Erase() {
@@ -267,18 +446,54 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
   about_->setEnabled(true);
   if (focus != nullptr) focus->setFocus();
   running_ = false;
-  ShowSummary(analysisSummary ? &*analysisSummary : nullptr);
+  ShowSummary(analysisSummary ? &*analysisSummary : nullptr,
+              analysisSummary ? viewImage_ : std::string());
+  UpdateReportActions();
+  ShowPort();  // the device may have gone meanwhile
   stopRequested_ = false;
   const AfterCommand after = std::exchange(afterCommand_, AfterCommand::kStay);
-  if (after == AfterCommand::kExit) std::exit(1);
+  if (after == AfterCommand::kExit) {
+    SaveSettings();
+    std::exit(1);
+  }
   if (after == AfterCommand::kClose) close();
 }
 
-void MainDialog::ShowSummary(const report::AnalysisSummary* summary) {
+void MainDialog::ShowSummary(const report::AnalysisSummary* summary, const std::string& image) {
   const std::string text = summary ? app::SummaryText(*summary) : "";
   const std::string warning = summary ? app::SummaryWarning(*summary) : "";
-  summary_->setText(QString::fromStdString(text));
+  QString line = QString::fromStdString(text);
+  if (!image.empty()) {
+    line +=
+        QStringLiteral(" Memory image: ") +
+        QDir::toNativeSeparators(QFileInfo(QFile::decodeName(image.c_str())).absoluteFilePath());
+  }
+  summary_->setText(line);
   warning_->setText(warning.empty() ? QString() : QString::fromStdString("Warning: " + warning));
+}
+
+void MainDialog::ShowReadings(const std::string& image) {
+  viewImage_ = image;
+  readings_->SetReadings(app::ReadingsOf(pointTable));
+  readings_->SetNote({});
+}
+
+void MainDialog::RerenderReadings() {
+  // A command reads the choices itself and fills the view when it ends.
+  if (running_ || viewImage_.empty()) return;
+  auto table = std::make_unique<report::PointTable>();
+  try {
+    report::DecodeImage(*table, viewImage_, app::ChosenReportOptions(*this));
+  } catch (const report::FileError& error) {
+    readings_->SetNote(
+        QStringLiteral("The readings stay in the previous units: %1: %2")
+            .arg(QFile::decodeName(error.path().c_str()), QString::fromLocal8Bit(error.reason())));
+    return;
+  }
+  readings_->SetReadings(app::ReadingsOf(*table));
+  readings_->SetNote(
+      QStringLiteral("Shown in the units chosen now; the report file is rewritten only by the "
+                     "next Get Data or Open Image."));
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {
@@ -288,19 +503,45 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainDialog::Browse() {
-  QFileDialog chooser(this);
+  QFileDialog chooser(this, QStringLiteral("Output File"), StartFolder());
   chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before overwriting
   chooser.setFileMode(QFileDialog::AnyFile);
-  chooser.setNameFilters(
-      {QStringLiteral("Output File (*.txt)"), QStringLiteral("All Files (*.*)")});
+  // The chosen layout's kind of file first; its suffix is added to a name typed without one.
+  const QString text = QStringLiteral("Text report (*.txt)");
+  const QString csv = QStringLiteral("CSV report (*.csv)");
+  const QString all = QStringLiteral("All files (*)");
+  chooser.setNameFilters(AsciiChosen() ? QStringList{text, csv, all} : QStringList{csv, text, all});
+  chooser.setDefaultSuffix(AsciiChosen() ? QStringLiteral("txt") : QStringLiteral("csv"));
+  if (!outputFile_->text().isEmpty()) chooser.selectFile(outputFile_->text());
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
   outputFile_->setText(chooser.selectedFiles().constFirst());
+  RememberFolder(outputFile_->text());
+  SaveSettings();
+}
+
+QString MainDialog::StartFolder() const {
+  return lastFolder_.isEmpty() || !QDir(lastFolder_).exists() ? QDir::homePath() : lastFolder_;
+}
+
+void MainDialog::RememberFolder(const QString& file) {
+  lastFolder_ = QFileInfo(file).absolutePath();
+}
+
+void MainDialog::OpenReport() {
+  opener_(QUrl::fromLocalFile(QFileInfo(outputFile_->text()).absoluteFilePath()));
+}
+
+void MainDialog::ShowReportFolder() {
+  opener_(QUrl::fromLocalFile(QFileInfo(outputFile_->text()).absolutePath()));
 }
 
 void MainDialog::PortSetup() {
   PortSetupDialog dialog(this, catalog_);
   dialog.selectedIndex = portIndex;
-  if (dialog.exec() == QDialog::Accepted) portIndex = dialog.selectedIndex;
+  if (dialog.exec() != QDialog::Accepted) return;
+  portIndex = dialog.selectedIndex;
+  ShowPort();
+  SaveSettings();
 }
 
 void MainDialog::About() {
@@ -309,7 +550,10 @@ void MainDialog::About() {
 }
 
 void MainDialog::CloseProgram() {
-  if (!running_) std::exit(1);
+  if (!running_) {
+    SaveSettings();
+    std::exit(1);
+  }
   stopRequested_ = true;
   afterCommand_ = AfterCommand::kExit;
 }
@@ -319,6 +563,11 @@ void MainDialog::closeEvent(QCloseEvent* event) {
   event->ignore();
   stopRequested_ = true;
   if (afterCommand_ == AfterCommand::kStay) afterCommand_ = AfterCommand::kClose;
+}
+
+void MainDialog::hideEvent(QHideEvent* event) {
+  SaveSettings();  // Escape, the close box and the end of the program pass here
+  QDialog::hideEvent(event);
 }
 
 }  // namespace brelin::gui

@@ -7,8 +7,11 @@
 #include "app/main_model.h"
 #include "gui/port_catalog.h"
 
+class QUrl;
+
 class QAction;
 class QButtonGroup;
+class QSplitter;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -24,12 +27,19 @@ using MessagePresenter = std::function<void(QWidget* parent, const QString& text
 // and Cancel, Cancel the default, unless a test replaces it. True: go ahead.
 using QuestionPresenter =
     std::function<bool(QWidget* parent, const QString& text, const QString& action)>;
+// Opens a file or folder with the desktop's default program, unless a test replaces it.
+using UrlOpener = std::function<void(const QUrl& url)>;
+
+class ReadingsView;
 
 // The program's one window: the output file, the three report options, the status log and the
-// progress bar with the analysis's summary below it, and the commands. It is the model that the
-// analysis and the sequences report to. One command runs at a time: while one runs, Get Data,
-// ERASE, COM Port Setup, Browse and About are greyed and Escape does not end the window; Close
-// stays active.
+// progress bar with the analysis's summary below it, the chosen port and the commands, and beside
+// them the readings of the last analysis. It is the model that the analysis and the sequences
+// report to. One command runs at a time: while one runs, Get Data, ERASE, Open Image, COM Port
+// Setup, Browse and About are greyed and Escape does not end the window; Close stays active.
+// The choices, the window's geometry and the last folder are remembered (QSettings) from one run
+// to the next: RestoreSettings() reads them, and they are saved as they change and when the
+// window closes.
 // Controls are named after their kind and id ("edit1000", "button1003", "radio1012", ...).
 class MainDialog : public QDialog, public app::MainModel {
   Q_OBJECT
@@ -54,14 +64,25 @@ class MainDialog : public QDialog, public app::MainModel {
 
   void SetMessagePresenter(MessagePresenter presenter) { presenter_ = std::move(presenter); }
   void SetQuestionPresenter(QuestionPresenter presenter) { question_ = std::move(presenter); }
-  void SetPortCatalog(PortCatalog catalog) { catalog_ = std::move(catalog); }
+  void SetUrlOpener(UrlOpener opener) { opener_ = std::move(opener); }
+  void SetPortCatalog(PortCatalog catalog);
+
+  // Takes the remembered choices; a remembered port that has gone is shown as missing.
+  void RestoreSettings();
+  void SaveSettings() const;
 
   // The button handlers. Erase asks first and sends nothing unless the operator goes ahead.
+  // Get Data keeps the memory image beside the report. OpenImage asks for a saved image and
+  // analyses it as Get Data does after a download.
   void GetData();
   void Erase();
+  void OpenImage();
+  void OpenImage(const QString& path);
   void Browse();
   void PortSetup();
   void About();
+  void OpenReport();
+  void ShowReportFolder();
   // Ends the program with exit status 1; during a command, once the command has stopped cleanly
   // (the transfer cancelled, the instrument locked, the port closed).
   void CloseProgram();
@@ -70,14 +91,23 @@ class MainDialog : public QDialog, public app::MainModel {
   void keyPressEvent(QKeyEvent* event) override;
   // The close box and Alt-F4: during a command, stop it first and close when it has ended.
   void closeEvent(QCloseEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   // Runs a command with the commands greyed; a file error (or any other exception) it raises
   // is shown to the operator and ends only the command; the command's own objects close the Port on
   // the way out. The summary of its analysis shows when it ends.
   void RunCommand(const std::function<void()>& command);
-  // Shows what an analysis found; nothing when summary is null.
-  void ShowSummary(const report::AnalysisSummary* summary);
+  // Shows what an analysis found and where the image went; nothing when summary is null.
+  void ShowSummary(const report::AnalysisSummary* summary, const std::string& image = {});
+  // Fills the readings view from the point table of the analysis of `image`.
+  void ShowReadings(const std::string& image);
+  // The units changed: the view shows the last image in the new ones; the report stays.
+  void RerenderReadings();
+  void ShowPort();
+  void UpdateReportActions();
+  QString StartFolder() const;
+  void RememberFolder(const QString& file);
 
   MessagePresenter presenter_;
   QuestionPresenter question_;
@@ -86,7 +116,10 @@ class MainDialog : public QDialog, public app::MainModel {
   enum class AfterCommand { kStay, kClose, kExit } afterCommand_ = AfterCommand::kStay;
   QList<QWidget*> commands_;  // greyed while a command runs
   QAction* about_;
+  UrlOpener opener_;
   PortCatalog catalog_ = SystemPortCatalog();
+  std::string viewImage_;  // the image the readings view shows; empty: none
+  QString lastFolder_;
   QLineEdit* outputFile_;
   QPlainTextEdit* statusLog_;
   QProgressBar* progress_;
@@ -95,6 +128,11 @@ class MainDialog : public QDialog, public app::MainModel {
   QRadioButton* metric_;
   QRadioButton* absolute_;
   QRadioButton* ascii_;
+  QLabel* port_;
+  QPushButton* openReport_;
+  QPushButton* showFolder_;
+  QSplitter* splitter_;
+  ReadingsView* readings_;
 };
 
 }  // namespace brelin::gui

@@ -4,14 +4,22 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +37,7 @@
 #include "gui/testing/simulator.h"
 #include "report/analysis.h"
 #include "report/testing/recording_sink.h"
+#include "report/testing/records.h"
 #include "serial/discovery.h"
 #include "serial/port.h"
 
@@ -56,13 +65,28 @@ void WriteFile(const char* path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
+// The data rows of a report, each as its six fields less padding (an empty unit where a value has
+// none).
+std::vector<QStringList> ReportRows(const QByteArray& report, bool ascii) {
+  std::vector<QStringList> rows;
+  const QStringList lines = QString::fromLatin1(report).split(QStringLiteral("\r\n"));
+  for (qsizetype i = 4; i < lines.size() && !lines[i].isEmpty(); ++i) {
+    QString line = lines[i];
+    if (!ascii) line = line.mid(1, line.size() - 2);
+    QStringList fields = line.split(ascii ? QStringLiteral("\t") : QStringLiteral("\",\""));
+    for (QString& field : fields) field = field.trimmed();
+    if (fields.size() == 5) fields.insert(3, QString());
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
 // A report less the time it was made, which ends its first line.
 QByteArray Timeless(const QByteArray& text) {
   return text.left(text.indexOf(" at ")) + text.mid(text.indexOf('\n'));
 }
 
-// A shown window in a fresh folder (where the download keeps KLV480.bin), recording the messages
-// it shows and every position of its bar.
+// A shown window in a fresh folder, recording the messages it shows and every position of its bar.
 struct Window {
   Window() {
     QDir::setCurrent(work.path());
@@ -95,9 +119,23 @@ struct Window {
                      &dialog, slot);
   }
   QString Text(const char* label) { return Child<QLabel>(&dialog, label)->text(); }
-  // What the analysis makes of the downloaded image with these choices: the report and the
-  // summary labels.
-  std::pair<QByteArray, QString> Expected(bool metric, bool absolute, bool ascii) {
+  QTableView* Table() { return Child<QTableView>(&dialog, "tableReadings"); }
+  // The readings view's rows, as shown.
+  std::vector<QStringList> ViewRows() {
+    const QAbstractItemModel* model = Table()->model();
+    std::vector<QStringList> rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+      QStringList cells;
+      for (int c = 0; c < model->columnCount(); ++c) cells << model->index(r, c).data().toString();
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+  // What the analysis makes of the image downloaded beside `output` with these choices: the report
+  // and the summary labels.
+  std::pair<QByteArray, QString> Expected(const QString& output, bool metric, bool absolute,
+                                          bool ascii) {
+    const std::string image = app::ImageBesideReport(output.toStdString());
     report::testing::RecordingSink sink;
     report::PointTable table{};
     const report::ReportOptions options{
@@ -105,11 +143,12 @@ struct Window {
         .temperatureScale = absolute ? report::kAbsolute : report::kRelative,
         .reportFormat = ascii ? report::kAscii : report::kCsv};
     const report::AnalysisSummary summary = report::AnalyseImage(
-        sink, table, "KLV480.bin", {"expected.txt", options, Simulator::kSerialNumber});
+        sink, table, image, {"expected.txt", options, Simulator::kSerialNumber});
     const std::string warning = app::SummaryWarning(summary);
     return {ReadAll(QStringLiteral("expected.txt")),
-            QString::fromStdString(app::SummaryText(summary) + "|" +
-                                   (warning.empty() ? "" : "Warning: " + warning))};
+            QString::fromStdString(app::SummaryText(summary) + " Memory image: ") +
+                QFileInfo(QString::fromStdString(image)).absoluteFilePath() + "|" +
+                QString::fromStdString(warning.empty() ? "" : "Warning: " + warning)};
   }
 
   QTemporaryDir work;
@@ -188,7 +227,8 @@ std::vector<ClickCase> ClickCases() {
        "10 ~ 30 50 70 85 10 ~ 30 50 70 85 100 ", "out/report.txt\nNo such file or directory", true,
        kDownloadCommands + "," + kDownloadCommands,
        [](Window& w, int value) {
-         if (value == 50 && w.bar == "10 ~ 30 50 ") {
+         // The image is decoded by then: only the report fails.
+         if (value == 85 && w.bar == "10 ~ 30 50 70 85 ") {
            QDir(QStringLiteral("out")).removeRecursively();
          }
        }},
@@ -231,13 +271,20 @@ TEST_P(Clicks, CommandRunsWithEveryStepShown) {
   const QByteArray report = ReadAll(QString::fromLatin1(c.output));
   const QString summary = w.Text("labelSummary") + "|" + w.Text("labelWarning");
   if (c.report) {
-    const auto [expected, expectedSummary] = w.Expected(
-        !clicks.contains("radio1013"), clicks.contains("radio1016"), !clicks.contains("radio1023"));
+    const bool ascii = !clicks.contains("radio1023");
+    const auto [expected, expectedSummary] =
+        w.Expected(QString::fromLatin1(c.output), !clicks.contains("radio1013"),
+                   clicks.contains("radio1016"), ascii);
     EXPECT_EQ(Timeless(report), Timeless(expected));
     EXPECT_EQ(summary, expectedSummary);
+    // The view shows exactly the report's rows, in its order.
+    EXPECT_EQ(w.ViewRows(), ReportRows(report, ascii));
   } else {
     EXPECT_EQ(report, QByteArray());
-    EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(app::ImageBesideReport(c.output)) +
+                               QStringLiteral(".part")));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(app::ImageBesideReport(c.output))));
+    EXPECT_EQ(w.ViewRows(), std::vector<QStringList>{});
     EXPECT_EQ(summary, "|");
   }
 }
@@ -374,36 +421,309 @@ TEST(StatusLog, CaretStaysBeforeTheLastLineEndAndTheNextLineFollowsDone) {
   EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect().center()));  // the last line shows
 }
 
-TEST(PortSetup, TakesTheChoiceOnlyAfterOkAndAddsTypedPaths) {
-  const std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
-                                      {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
-  const PortCatalog catalog{[&] { return ports; },
-                            [](const std::string& path) { return path == "/dev/pts/7" ? 2 : -1; }};
+// A fake device list: ttyS0 and ttyS1 listed, /dev/pts/7 and /dev/ttyUSB0 present but unlisted.
+struct FakePorts {
+  PortCatalog Catalog() {
+    return {[this](PortScan scan) {
+              scans.push_back(scan);
+              return ports;
+            },
+            [](const std::string& path) { return path == "/dev/pts/7" || path == "/dev/ttyUSB0"; },
+            [this](const std::string& path) {
+              added.push_back(path);
+              return path == "/dev/pts/7" ? 2 : 3;
+            }};
+  }
+  std::vector<PortChoice> ports{{"/dev/ttyS0", "/dev/ttyS0"},
+                                {"/dev/ttyS1", "/dev/ttyS1 - USB adapter"}};
+  std::vector<std::string> added;
+  std::vector<PortScan> scans;
+};
+
+TEST(PortSetup, TakesTheChoiceOnlyAfterOkResolvesNamesAndRefusesUnknownOnes) {
   struct Case {
     int start, choose, expected;  // choose: an entry to select, or -1
     const char *type, *button;    // type: text typed over the field, or null
+    const char* refused;          // the reason shown when OK is refused, then Cancel ends it
   } const cases[] = {
-      {0, 1, 0, nullptr, "button1009"},        // Cancel
-      {0, 1, 1, nullptr, "button1010"},        // OK takes the chosen entry
-      {9, -1, -1, nullptr, "button1010"},      // a start outside the list shows no entry
-      {0, -1, 1, "/dev/ttyS1", "button1010"},  // a listed path is its entry
-      {0, -1, 2, "/dev/pts/7", "button1010"},  // an unlisted path goes to the catalog
+      {0, 1, 0, nullptr, "button1009", nullptr},        // Cancel
+      {0, 1, 1, nullptr, "button1010", nullptr},        // OK takes the chosen entry
+      {9, -1, -1, nullptr, "button1010", nullptr},      // a start outside the list shows no entry
+      {0, -1, 1, "/dev/ttyS1", "button1010", nullptr},  // a listed path is its entry
+      {0, -1, 1, "ttyS1", "button1010", nullptr},       // so is its name without /dev/
+      {0, -1, 1, "COM2", "button1010", nullptr},
+      {0, -1, 2, "/dev/pts/7", "button1010", nullptr},  // a present, unlisted path is added
+      {0, -1, 3, " ttyUSB0 ", "button1010", nullptr},
+      {1, -1, 1, "ttyUSB9", "button1010",
+       "There is no device /dev/ttyUSB9: plug in the instrument's adapter, or choose a port from "
+       "the list."},
+      {1, -1, 1, "7", "button1010", "There is no port 7 in the list."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
+    FakePorts fake;
     MainDialog window;
-    window.SetPortCatalog(catalog);
+    window.SetPortCatalog(fake.Catalog());
     window.portIndex = c.start;
     WhenModal<PortSetupDialog>([&](PortSetupDialog* d) {
+      EXPECT_EQ(d->windowTitle(), "COM Port Setup");
       auto* field = d->findChild<QComboBox*>(QStringLiteral("combo1008"));
-      EXPECT_EQ(field->currentText().toStdString(), c.start < 2 ? ports[c.start].label : "");
+      EXPECT_EQ(field->currentText().toStdString(), c.start < 2 ? fake.ports[c.start].label : "");
       if (c.choose >= 0) field->setCurrentIndex(c.choose);
       if (c.type != nullptr) field->setEditText(QString::fromLatin1(c.type));
       QTest::mouseClick(Child<QPushButton>(d, c.button), Qt::LeftButton);
+      if (c.refused == nullptr) return;
+      EXPECT_TRUE(d->isVisible()) << "refused, not taken as no port";
+      EXPECT_EQ(Child<QLabel>(d, "labelError")->text(), c.refused);
+      EXPECT_TRUE(Child<QLabel>(d, "labelError")->isVisibleTo(d));
+      QTest::mouseClick(Child<QPushButton>(d, "button1009"), Qt::LeftButton);
     });
     window.PortSetup();
     EXPECT_EQ(window.portIndex, c.expected);
+    EXPECT_EQ(fake.added.size(), c.expected >= 2 ? 1u : 0u);
   }
+}
+
+// Typing a listed path used to complete it to the entry's label and take the first Enter.
+TEST(PortSetup, OneEnterInTheFieldIsOk) {
+  FakePorts fake;
+  PortSetupDialog dialog(nullptr, fake.Catalog());
+  dialog.selectedIndex = -1;
+  dialog.show();
+  QLineEdit* edit = dialog.findChild<QComboBox*>()->lineEdit();
+  QTest::keyClicks(edit, QStringLiteral("/dev/ttyS1"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.selectedIndex, 1);
+}
+
+TEST(PortSetup, HintsOnAnEmptyListAndFollowsAdaptersPluggedIn) {
+  FakePorts fake;
+  fake.ports.clear();
+  PortSetupDialog dialog(nullptr, fake.Catalog());
+  dialog.selectedIndex = 0;
+  dialog.show();
+  auto* hint = Child<QLabel>(&dialog, "labelHint");
+  auto* list = dialog.findChild<QComboBox*>();
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(), QStringLiteral("No serial ports found \u2014 plug in the instrument's "
+                                         "adapter, or type a device path"));
+  auto* poll = dialog.findChild<QTimer*>();
+  ASSERT_NE(poll, nullptr);
+  EXPECT_TRUE(poll->isActive());
+  EXPECT_EQ(poll->interval(), 1000);
+
+  // Plugged in while the operator types: the list grows, the typed text stays.
+  QTest::keyClicks(list->lineEdit(), QStringLiteral("tty"));
+  fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R"}};
+  fake.scans.clear();
+  dialog.Refresh(PortScan::kPlugged);  // what the timer calls
+  EXPECT_FALSE(hint->isVisible());
+  EXPECT_EQ(list->count(), 1);
+  EXPECT_EQ(list->currentText(), "tty");
+
+  // Pulled while chosen: the entry keeps its place and says so (the Refresh button reads it too).
+  list->setCurrentIndex(0);
+  fake.ports = {{"/dev/ttyUSB0", "/dev/ttyUSB0 - FT232R (missing)", false}};
+  QTest::mouseClick(Child<QPushButton>(&dialog, "buttonRefresh"), Qt::LeftButton);
+  // Only the button opens built-in ports to look for a UART: that moves their modem lines.
+  EXPECT_EQ(fake.scans, std::vector<PortScan>({PortScan::kPlugged, PortScan::kAll}));
+  EXPECT_EQ(list->currentIndex(), 0);
+  EXPECT_EQ(list->currentText(), "/dev/ttyUSB0 - FT232R (missing)");
+}
+
+// An image of known points, saved where Open Image finds it.
+void WriteKnownImage(const char* path) {
+  using report::testing::Measurement;
+  const auto image = report::testing::Image({Measurement(3, 19, 250, 1'100'000'000),
+                                             Measurement(3, 17, 0x1000 | 125, 1'100'000'060),
+                                             Measurement(700, 20, 605, 1'100'000'000)});
+  WriteFile(path, QByteArray(reinterpret_cast<const char*>(image.data()),
+                             static_cast<qsizetype>(image.size())));
+}
+
+TEST(Window, OpenImageFillsTheViewAndAChangeOfUnitsRendersItAgain) {
+  Window w;
+  WriteKnownImage("saved.bin");
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
+  WhenModal<QFileDialog>([](QFileDialog* d) {
+    EXPECT_EQ(d->nameFilters(), QStringList({"Memory images (*.bin)", "All files (*)"}));
+    d->selectFile(QDir::current().absoluteFilePath(QStringLiteral("saved.bin")));
+    static_cast<QDialog*>(d)->accept();
+  });
+  w.Click("buttonOpenImage");
+  EXPECT_EQ(w.messages, QStringList());
+  EXPECT_THAT(w.dialog.StatusText(), ::testing::EndsWith("Creating ASCII file report.\r\nDone."));
+  const QByteArray report = ReadAll(QStringLiteral("report.txt"));
+  EXPECT_THAT(report.toStdString(), ::testing::HasSubstr("device NE0\r\n"));
+  EXPECT_EQ(w.ViewRows(), ReportRows(report, true));
+  EXPECT_EQ(w.ViewRows()[0][2] + w.ViewRows()[0][3], QStringLiteral("25.0\u00B0C"));
+  EXPECT_EQ(w.Text("labelCount").left(25), "3 readings of 2 points; t");
+  auto* note = Child<QLabel>(&w.dialog, "labelNote");
+  EXPECT_FALSE(note->isVisibleTo(&w.dialog));
+
+  // Imperial and absolute: the view as that report would be, the report file as it was.
+  w.Click("radio1013");
+  w.Click("radio1016");
+  QByteArray imperial;
+  {
+    report::testing::RecordingSink sink;
+    report::PointTable table{};
+    report::AnalyseImage(sink, table, "saved.bin",
+                         {"imperial.txt", {report::kImperial, report::kAbsolute, report::kAscii}});
+    imperial = ReadAll(QStringLiteral("imperial.txt"));
+  }
+  EXPECT_EQ(w.ViewRows(), ReportRows(imperial, true));
+  EXPECT_EQ(w.ViewRows()[0][2] + w.ViewRows()[0][3], QStringLiteral("536.7\u00B0R"));
+  EXPECT_EQ(ReadAll(QStringLiteral("report.txt")), report);
+  EXPECT_TRUE(note->isVisibleTo(&w.dialog));
+  EXPECT_THAT(note->text().toStdString(), ::testing::HasSubstr("rewritten only by the next"));
+
+  // The image gone: the view stays as it is and says why.
+  QFile::remove(QStringLiteral("saved.bin"));
+  w.Click("radio1012");
+  EXPECT_EQ(w.ViewRows(), ReportRows(imperial, true));
+  EXPECT_THAT(note->text().toStdString(), ::testing::HasSubstr("saved.bin: No such file"));
+}
+
+TEST(Window, TheImageLandsBesideTheReportAndTheReportOpens) {
+  Window w;
+  Simulator sim;
+  QList<QUrl> opened;
+  w.dialog.SetUrlOpener([&](const QUrl& url) { opened << url; });
+  w.dialog.portIndex = serial::AddPortPath(sim.path());
+  QDir().mkdir(QStringLiteral("site"));
+  const QString site = QDir::current().absoluteFilePath(QStringLiteral("site"));
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("site/report.txt"));
+  EXPECT_FALSE(Child(&w.dialog, "buttonOpenReport")->isEnabled()) << "no report yet";
+  w.Click("button1003");
+  EXPECT_TRUE(QFile::exists(site + "/KLV480.bin"));
+  EXPECT_FALSE(QFile::exists(QStringLiteral("KLV480.bin")));
+  EXPECT_THAT(w.Text("labelSummary").toStdString(),
+              ::testing::EndsWith(" Memory image: " + (site + "/KLV480.bin").toStdString()));
+  EXPECT_FALSE(w.ViewRows().empty());
+
+  w.Click("buttonOpenReport");
+  w.Click("buttonShowFolder");
+  EXPECT_EQ(opened,
+            QList<QUrl>({QUrl::fromLocalFile(site + "/report.txt"), QUrl::fromLocalFile(site)}));
+}
+
+TEST(Window, ChoicesSurviveARestartAndAPortThatWentIsShownMissing) {
+  FakePorts fake;
+  {
+    MainDialog first;
+    first.SetPortCatalog(fake.Catalog());
+    first.RestoreSettings();
+    EXPECT_EQ(Child<QLabel>(&first, "labelPort")->text(), "Port: /dev/ttyS0");
+    WhenModal<PortSetupDialog>([](PortSetupDialog* d) {
+      d->findChild<QComboBox*>()->setCurrentIndex(1);
+      static_cast<QDialog*>(d)->accept();
+    });
+    first.PortSetup();
+    EXPECT_EQ(Child<QLabel>(&first, "labelPort")->text(), "Port: /dev/ttyS1 - USB adapter");
+    Child<QLineEdit>(&first, "edit1000")->setText(QStringLiteral("/tmp/reports/a.csv"));
+    for (const char* radio : {"radio1013", "radio1016", "radio1023"}) Child(&first, radio)->click();
+    first.show();
+    first.resize(1234, 777);
+    auto* splitter = Child<QSplitter>(&first, "splitter");
+    splitter->setSizes({700, 500});
+    first.hide();  // as when it closes
+  }
+  MainDialog second;
+  second.SetPortCatalog(fake.Catalog());
+  second.RestoreSettings();
+  second.show();
+  EXPECT_EQ(second.portIndex, 1);
+  EXPECT_EQ(Child<QLabel>(&second, "labelPort")->text(), "Port: /dev/ttyS1 - USB adapter");
+  EXPECT_EQ(second.OutputFileName(), "/tmp/reports/a.csv");
+  EXPECT_FALSE(second.MetricChosen());
+  EXPECT_TRUE(second.AbsoluteChosen());
+  EXPECT_FALSE(second.AsciiChosen());
+  EXPECT_EQ(second.size(), QSize(1234, 777));
+  EXPECT_EQ(Child<QSplitter>(&second, "splitter")->sizes()[0], 700);
+  EXPECT_TRUE(fake.added.empty());
+
+  // The adapter of the remembered port is gone: the port stays chosen and says so.
+  QSettings().setValue(QStringLiteral("port"), QStringLiteral("/dev/ttyUSB97"));
+  MainDialog third;
+  third.RestoreSettings();
+  EXPECT_EQ(serial::PortPath(third.portIndex), "/dev/ttyUSB97");
+  EXPECT_EQ(Child<QLabel>(&third, "labelPort")->text(), "Port: /dev/ttyUSB97 (missing)");
+}
+
+// Close ends the program with exit(), past every destructor: what was typed last is saved first.
+TEST(Window, CloseSavesTheChoicesBeforeTheProgramEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  MainDialog window;
+  Child<QLineEdit>(&window, "edit1000")->setText(QStringLiteral("typed last.txt"));
+  EXPECT_EXIT(Child(&window, "button8")->click(), ::testing::ExitedWithCode(1), "");
+  QSettings settings;
+  settings.sync();
+  EXPECT_EQ(settings.value(QStringLiteral("outputFile")).toString(), "typed last.txt");
+}
+
+TEST(Window, BrowseOffersTheLayoutsFilesFirstAndAddsItsSuffix) {
+  Window w;
+  const QString folder = QDir::currentPath();
+  for (const bool csv : {false, true}) {
+    SCOPED_TRACE(csv);
+    if (csv) w.Click("radio1023");
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+      const QStringList filters = d->nameFilters();
+      EXPECT_EQ(filters.first(), csv ? "CSV report (*.csv)" : "Text report (*.txt)");
+      EXPECT_EQ(filters.last(), "All files (*)");
+      d->selectFile(folder + "/monday");
+      static_cast<QDialog*>(d)->accept();
+    });
+    w.Click("button1001");
+    EXPECT_EQ(Child<QLineEdit>(&w.dialog, "edit1000")->text(),
+              folder + (csv ? "/monday.csv" : "/monday.txt"));
+  }
+}
+
+// Every button and group of the window has its own Alt key, and Help holds About.
+TEST(Window, EveryButtonAndGroupHasItsOwnMnemonic) {
+  Window w;
+  QStringList texts;
+  for (QAbstractButton* button : w.dialog.findChildren<QAbstractButton*>()) {
+    if (!button->text().isEmpty()) texts << button->text();
+  }
+  for (QGroupBox* group : w.dialog.findChildren<QGroupBox*>()) texts << group->title();
+  QString keys;
+  for (const QString& text : texts) {
+    const qsizetype amp = text.indexOf('&');
+    ASSERT_GE(amp, 0) << text.toStdString();
+    const QChar key = text.at(amp + 1).toLower();
+    EXPECT_FALSE(keys.contains(key)) << text.toStdString();
+    keys += key;
+  }
+  EXPECT_EQ(texts.size(), 19);
+  auto* help = Child<QMenu>(&w.dialog, "menuHelp");
+  EXPECT_EQ(help->title(), "&Help");
+  EXPECT_TRUE(help->actions().contains(Child<QAction>(&w.dialog, "actionAbout")));
+  EXPECT_FALSE(keys.contains('h'));
+
+  EXPECT_EQ(Child(&w.dialog, "button1002")->text(), "COM &Port Setup") << "its text stays";
+}
+
+TEST(Window, TheLogAndTheReadingsTakeTheRoomAWindowGains) {
+  Window w;
+  w.dialog.resize(w.dialog.minimumSizeHint());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  auto* log = Child<QPlainTextEdit>(&w.dialog, "edit1011");
+  auto* options = Child<QGroupBox>(&w.dialog, "group1014");
+  const QSize logBefore = log->size(), tableBefore = w.Table()->size();
+  const int optionsHeight = options->height();
+  EXPECT_GE(log->height(), 4 * log->fontMetrics().lineSpacing()) << "four lines at the least";
+
+  w.dialog.resize(w.dialog.size() + QSize(400, 300));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  EXPECT_GE(log->height(), logBefore.height() + 250);
+  EXPECT_GE(w.Table()->width(), tableBefore.width() + 300);
+  EXPECT_GE(w.Table()->height(), tableBefore.height() + 250);
+  EXPECT_EQ(options->height(), optionsHeight);
 }
 
 TEST(About, OpensFromF1AndFromTheContextMenu) {

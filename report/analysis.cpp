@@ -102,29 +102,31 @@ AnalysisSummary ImageDecoder::Finish(PointTable& table, const ReportOptions& opt
   return summary;
 }
 
+AnalysisSummary DecodeImage(PointTable& table, const std::string& imagePath,
+                            const ReportOptions& options) {
+  // Decoder state for 1000 points: too big for the stack of every caller.
+  const auto decoder = std::make_unique<ImageDecoder>();
+  ImageFile image(imagePath);
+  std::uint8_t buffer[kChunkRecords * kRecordSize];
+  std::size_t held = 0;
+  while (const std::size_t n = image.Read(buffer + held, sizeof buffer - held)) {
+    held += n;
+    const std::size_t whole = held - held % kRecordSize;
+    for (std::size_t at = 0; at < whole; at += kRecordSize) {
+      decoder->DecodeRecord(buffer + at, kRecordSize);
+    }
+    std::memmove(buffer, buffer + whole, held - whole);
+    held -= whole;
+  }
+  decoder->DecodeRecord(buffer, held);
+  return decoder->Finish(table, options);
+}
+
 AnalysisSummary AnalyseImage(StatusSink& sink, PointTable& table, const std::string& imagePath,
                              const ReportRequest& request) {
   sink.SetProgress(70);
   sink.AppendStatus("Analysing data.\r\n");
-
-  // Decoder state for 1000 points: too big for the stack of every caller.
-  const auto decoder = std::make_unique<ImageDecoder>();
-  {
-    ImageFile image(imagePath);
-    std::uint8_t buffer[kChunkRecords * kRecordSize];
-    std::size_t held = 0;
-    while (const std::size_t n = image.Read(buffer + held, sizeof buffer - held)) {
-      held += n;
-      const std::size_t whole = held - held % kRecordSize;
-      for (std::size_t at = 0; at < whole; at += kRecordSize) {
-        decoder->DecodeRecord(buffer + at, kRecordSize);
-      }
-      std::memmove(buffer, buffer + whole, held - whole);
-      held -= whole;
-    }
-    decoder->DecodeRecord(buffer, held);
-  }
-  const AnalysisSummary summary = decoder->Finish(table, request.options);
+  const AnalysisSummary summary = DecodeImage(table, imagePath, request.options);
   sink.SetProgress(85);
 
   if (request.options.reportFormat == kAscii) {

@@ -63,6 +63,11 @@ struct ReportRequest {
   std::int32_t serialNumber = 0;  // the instrument named in the header
 };
 
+// Decodes the image file at `imagePath` into `table` with its value texts in the units `options`
+// select, writing nothing. Throws FileError when the image cannot be opened or read.
+AnalysisSummary DecodeImage(PointTable& table, const std::string& imagePath,
+                            const ReportOptions& options);
+
 // Decodes the image file at `imagePath` into `table` and writes the report `request` describes.
 // Progress 70, 85, 100 and its status lines go to `sink`. Throws FileError when the image cannot
 // be opened or read, or the report cannot be written; the previous report then stays as it was.

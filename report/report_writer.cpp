@@ -36,27 +36,21 @@ void AppendHeader(std::string& out, Layout layout, std::int32_t serialNumber,
 }
 
 void AppendRow(std::string& out, Layout layout, int point, int position, const PointSlot& slot) {
-  const std::string_view value(slot.valueText, strnlen(slot.valueText, sizeof slot.valueText));
-  const std::string_view name = SensorTypeName(slot.sensorType);
-  const std::string time = RowTimeText(slot.timestamp);
+  const RowTexts row = FormatRow(point, position, slot);
   const std::string_view separator = layout == Layout::kAscii ? "\t" : "\",\"";
   if (layout == Layout::kCsv) out += '"';
-  out += std::to_string(point);
-  out += separator;
-  out += std::to_string(position);
-  out += separator;
-  for (const char c : value) {
-    // The tab between number and unit splits them into two columns.
-    if (c == '\t') {
-      out += separator;
-    } else {
-      out += c;
-    }
+  for (const std::string* field : {&row.point, &row.number, &row.value}) {
+    out += *field;
+    out += separator;
   }
+  // The tab between number and unit splits them into two columns.
+  if (!row.unit.empty()) {
+    out += row.unit;
+    out += separator;
+  }
+  out += row.type;
   out += separator;
-  out += name;
-  out += separator;
-  out += time;
+  out += row.time;
   if (layout == Layout::kCsv) out += '"';
   out += "\r\n";
 }
@@ -84,6 +78,19 @@ void WriteReport(Layout layout, StatusSink& sink, PointTable& table, std::int32_
 }
 
 }  // namespace
+
+RowTexts FormatRow(int point, int position, const PointSlot& slot) {
+  const std::string_view value(slot.valueText, strnlen(slot.valueText, sizeof slot.valueText));
+  const std::size_t tab = value.find('\t');
+  RowTexts row{.point = std::to_string(point),
+               .number = std::to_string(position),
+               .value = std::string(value.substr(0, tab)),
+               .unit = {},
+               .type = std::string(SensorTypeName(slot.sensorType)),
+               .time = RowTimeText(slot.timestamp)};
+  if (tab != std::string_view::npos) row.unit = value.substr(tab + 1);
+  return row;
+}
 
 std::string FormatTimeText(const std::tm& time) {
   char text[50];

@@ -16,6 +16,14 @@ std::string RowTimeText(std::int32_t timestamp);
 // A creation time, as local time.
 std::string CreationTimeText(std::time_t time);
 
+// The fields of one report row, as the report prints them. `unit` is empty for a value without one
+// ("UNKNOWN"), which then fills one column less.
+struct RowTexts {
+  std::string point, number, value, unit, type, time;
+};
+// The row of the reading in slot `position` of `point`.
+RowTexts FormatRow(int point, int position, const PointSlot& slot);
+
 // Puts the non-empty slots of `point` in ascending timestamp order, oldest first; slots with equal
 // timestamps keep their order and empty slots stay at the end.
 void OrderSlots(PointTable& table, int point);

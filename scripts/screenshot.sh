@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: brelin under Xvfb does a Get Data from klv480-sim serving
-# data/sample.bin, and the main window is saved once the report is written.
+# data/sample.bin, and the main window is saved once the report is written and the readings view
+# filled. The program's remembered choices are kept apart from the user's own.
 #   BUILD_DIR=dir   the build to use (default build/dev; built here if the programs are missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +32,7 @@ port=$(head -n1 "$work/sim.out")
 [[ -n $port ]] || { echo "screenshot: klv480-sim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
 
 mkdir -p docs
-# The download writes KLV480.bin into the working directory.
-(cd "$work" && QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+(cd "$work" && XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb \
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$root/$build/gui/brelin" --autorun "$port" "$work/report.txt" "$root/docs/screenshot.png")
 echo "screenshot: docs/screenshot.png ($(head -n2 "$work/report.txt" | tail -n1 | tr -d '\r'))"
