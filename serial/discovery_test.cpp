@@ -1,6 +1,8 @@
 #include "serial/discovery.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -55,6 +57,17 @@ TEST_F(DiscoveryTest, ListsPresentDevicesUsbFirst) {
   EXPECT_EQ(fs::path(ports[0].byId).filename(), "usb-FTDI_FT232R-if00-port0");
   EXPECT_EQ(ports[1].description + ports[1].byId, "");
   EXPECT_TRUE(DiscoverPorts({(root_ / "none").string(), (root_ / "none").string()}).empty());
+}
+
+// A device that opens but cannot say what it is counts as present; one that does not open, not.
+TEST(ProbeUartTest, OpenDevicesWithoutSerialInfoArePresent) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  EXPECT_TRUE(ProbeUart(ptsname(master)));  // a pseudo-terminal has no TIOCGSERIAL
+  close(master);
+  EXPECT_FALSE(ProbeUart("/nonexistent/ttyS9"));
 }
 
 TEST(ResolvePortTest, PathsComNamesAndIndexes) {
