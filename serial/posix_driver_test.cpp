@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -288,6 +290,42 @@ TEST_F(PtyTest, TheQueueModel) {
   EXPECT_EQ(port->ReadBuffer(buffer, 5), kNothingReceived);
   EXPECT_EQ(port->count, 0u);
   EXPECT_EQ(port->status, kOk);
+}
+
+// A real UART keeps error counters and a transmit queue, which a pty has not: faked here.
+serial_icounter_struct fakeCounters;
+int CountingIoctl(int fd, unsigned long request, void* arg) {
+  if (request == TIOCGICOUNT) {
+    *static_cast<serial_icounter_struct*>(arg) = fakeCounters;
+    return 0;
+  }
+  if (request == TIOCOUTQ) {
+    *static_cast<int*>(arg) = 7;
+    return 0;
+  }
+  return RealSysCalls().ioctl(fd, request, arg);
+}
+
+TEST_F(PtyTest, LineErrorsAreCountedSinceOpenAndDumped) {
+  fakeCounters = {};
+  fakeCounters.frame = 4;  // errors from before the open are not this port's
+  Sys().ioctl = CountingIoctl;
+  Port* port = Open();
+  EXPECT_EQ(port->LineStatus(), 0);
+  fakeCounters.parity = 1;
+  fakeCounters.frame = 5;
+  EXPECT_EQ(port->LineStatus(), 0x0C);  // parity and framing
+  fakeCounters.buf_overrun = 1;
+  fakeCounters.brk = 1;
+  EXPECT_EQ(port->LineStatus(), 0x1E);  // and they stay until cleared
+  EXPECT_EQ(port->ClearLineStatus(), kOk);
+  EXPECT_EQ(port->LineStatus(), 0);
+  std::vector<std::string> lines;
+  port->Dump([&](std::string_view l) { lines.emplace_back(l); });
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[6],
+            "RX count/free:     0/1050   TX count/free:     7/1043   BREAK/FE/OE/PE: 0000");
+  EXPECT_EQ(lines[7], "Breaks: 1  Frame: 5  Overrun: 0  Parity: 1");
 }
 
 TEST_F(PtyTest, HangUpWhileWaitingEndsTheWait) {
