@@ -180,6 +180,15 @@ TEST_F(TimedIoTest, ReadBlock) {
   line_.SetPeer(nullptr);
   EXPECT_EQ(ReadBlock(*port_, buffer, 4, 500), kPlatformFailure);
   EXPECT_EQ(port_->count, 1u);  // the failure still in the status word ends it after one read
+
+  // Bytes reported but not delivered yet: the wait goes on until they come.
+  port_->ClearError();
+  DrainInput(*port_);
+  line_.Feed("AB");
+  line_.FailNext(TestLine::Op::kRead, kNothingReceived, 3);
+  EXPECT_EQ(ReadBlock(*port_, buffer, 2, 500), kOk);
+  EXPECT_EQ(port_->count, 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "AB");
 }
 
 TEST_F(TimedIoTest, DrainInputAndIdleWait) {

@@ -57,7 +57,8 @@ class TestLine {
   }
   void SetUnlimitedTx() { txRoom_ = -1; }
 
-  // The next `times` calls of op fail with code (kClose: the Port is released all the same).
+  // The next `times` calls of op fail with code (kClose: the Port is released all the same; a read
+  // with kNothingReceived delivers nothing and leaves the status word alone).
   void FailNext(Op op, int code, int times = 1) { failures_[static_cast<int>(op)] = {code, times}; }
   void HangUp() { hungUp_ = true; }  // reads and writes answer kNoDevice from now on
   void SetModemStatus(int bits) { modemStatus_ = bits; }
