@@ -16,6 +16,10 @@ packages=(
   locales                             # a decimal-comma locale for the locale-independence tests
   g++-mingw-w64-x86-64-posix wine64   # the Windows build and its tests under Wine
   googletest                          # GoogleTest sources, built with MinGW for those tests
+  help2man                            # the man pages, made from --help at build time
+  lintian desktop-file-utils appstream  # the checks of the Debian packages (scripts/package.sh)
+  python3                             # reads back the JSON of 'brelin-cli ports --json' in a test
+  zsh fish                            # syntax checks of the zsh and fish completion
 )
 
 missing=()
