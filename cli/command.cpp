@@ -14,7 +14,7 @@ bool quiet = false;
 
 void AddQuietOption(CLI::App& app) {
   app.add_flag("-q,--quiet", quiet,
-               "Print nothing but errors (the report, and ports, still print)");
+               "Print only failures on stderr: no status lines, progress or summary");
   // Taken after the subcommand's own options too.
   app.fallthrough();
 }
