@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/main_model.h"
+#include "device/device_info.h"
 #include "device/command.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

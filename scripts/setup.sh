@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev                        # brelin, the desktop program
   xvfb xauth                          # screenshots of the desktop program
   locales                             # a decimal-comma locale for the locale-independence tests
+  time                                # peak memory of the downloads in bench/scale.sh
   g++-mingw-w64-x86-64-posix wine64   # the Windows build and its tests under Wine
   googletest                          # GoogleTest sources, built with MinGW for those tests
   help2man                            # the man pages, made from --help at build time

@@ -102,7 +102,6 @@ int XferSendBuffer(XferSession& s, const void* data, unsigned n) {
   for (;;) {
     const int result = port.WriteBuffer(bytes + total, n - total);
     total += std::min(port.count, n - total);
-    serial::SetCount(port, total);
     const std::int32_t left = MsLeft(deadline);
     if (Busy(result)) {
       if (left <= 0) {

@@ -140,6 +140,13 @@ void DamageLater(Rig& r, int bad) {
   };
 }
 
+// A stream that takes every byte but has no descriptor, so it cannot be synced to a disk.
+std::FILE* Unsyncable() {
+  cookie_io_functions_t io{};
+  io.write = [](void*, const char*, size_t n) -> ssize_t { return static_cast<ssize_t>(n); };
+  return fopencookie(nullptr, "wb", io);
+}
+
 // The transmit queue stays busy (serial::kTxQueueFull with room for `room` bytes, or
 // serial::kTxBusy) until freeAt, if ever.
 void BusyQueue(Rig& r, int code, unsigned room, std::uint32_t freeAt) {
@@ -169,6 +176,7 @@ struct Case {
   std::string messages = "";  // consecutive lines among those shown
   int portStatus = 0;
   int fileError = 0;  // the errno the run's outcome names
+  int errors = -1;    // the run's error count, where the row names it
 } const kCases[] = {
     {"CrcShortThenLongBlocksPadded", 1, "C\x06\x06\x06", 1152, 0,
      [](Rig& r) {
@@ -191,7 +199,7 @@ struct Case {
     {"ChecksumOnlySenderServedAfterTheThirdWait", 1, "CCC\x15\x06\x06\x06\x06", 384, 15000,
      [](Rig& r) { r.sender.checksumOnly = true; }},
     {"RepeatedBlockAcknowledgedAndDropped", 1, kWhole + "\x06", 384, 0,
-     [](Rig& r) { r.sender.loseAck = 0; }, "Duplicate block 2"},
+     [](Rig& r) { r.sender.loseAck = 0; }, "Duplicate block 2", 0, 0, 1},
     {"RetryCountStartsAgainPerBlock", 1, "C\x06" + kNak9 + "\x06" + kNak9 + "\x06\x06", 384, 0,
      [](Rig& r) { DamageLater(r, 9); }},
     // Damage the receiver recovers from with one request, which the block sent again answers. The
@@ -267,6 +275,12 @@ struct Case {
            [](const XferView&, const char*, const char*) { return std::fopen("/dev/full", "wb"); });
      },
      "End of file, cleaning up\nFailed to write file\n", 0, ENOSPC},
+    // Every byte reached the file, but the file could not be made durable: not a success.
+    {"FileCannotBeSynced", kXferWriteFailed, kWhole + kCancel, kNoFile, 1000,
+     [](Rig&) {
+       SetFileOpenHook([](const XferView&, const char*, const char*) { return Unsyncable(); });
+     },
+     "End of file, cleaning up\nFailed to write file\n", 0, EBADF},
     // A line that never goes quiet: each purge gives up after 10 s, the tenth failed header wait
     // ends the run.
     {"NoiseNeverEnds", kXferNoHeader, "C\x06" + kNak9 + "\x15" + kCancel, 128, 101010,
@@ -311,10 +325,29 @@ struct Case {
        BusyQueue(r, serial::kTxQueueFull, 10, 81000);
      },
      "0 sec left to WriteChar\nTimeout error sending buffer\n", serial::kTxQueueFull},
+    // An idle hook that takes a whole second: the countdown still names the seconds left.
+    {"CountdownInWholeSecondSteps", kXferRequestFailed, kCancel, 0, 41000,
+     [](Rig& r) {
+       r.clock.SetIdleStep(1000);
+       BusyQueue(r, serial::kTxQueueFull, 0, 40000);
+     },
+     "25 sec left to WriteChar\n20 sec left to WriteChar\n15 sec left to WriteChar\n10 sec left to "
+     "WriteChar\n5 sec left to WriteChar\nTimeout error sending buffer\n55 sec to complete "
+     "WriteBuffer\n",
+     serial::kTxQueueFull},
     {"RequestTxBusyNeverFreed", kXferSendBufferFailed, "", 0, 91000,
      [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); }, kBusy, serial::kTxBusy},
     {"AckQueueFullFreedForTheCancel", kXferAckFailed, "C" + kCancel, 128, 41000,
      [](Rig& r) { BusyQueue(r, serial::kTxQueueFull, 1, 40000); }, kBusy, serial::kTxQueueFull},
+    // The acknowledgement cannot go out because the line is gone: that stays the reason.
+    {"AckUnsentLineGone", serial::kNoDevice, "C", 128, 0,
+     [](Rig& r) {
+       r.sender.damage = [&r](int index, int, const std::string& frame) {
+         if (index == 0) r.line.FailNext(TestLine::Op::kWrite, serial::kNoDevice, 1 << 30);
+         return frame;
+       };
+     },
+     "Read 128 byte block 1\nError -14 sending buffer\n", serial::kNoDevice},
     {"LineDropWithinABlock", serial::kNoDevice, "C\x06", 128, 1,
      [](Rig& r) {
        r.sender.damage = [&r](int index, int, const std::string& frame) {
@@ -326,7 +359,7 @@ struct Case {
          return frame.substr(0, 60);  // the line goes away within block 2
        };
      },
-     "", serial::kNoDevice},
+     "Transfer aborted...\nError -14 sending buffer\n", serial::kNoDevice},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -342,6 +375,9 @@ TEST_P(XferRunTest, Receives) {
   EXPECT_EQ(r.Receive(), c.result);
   EXPECT_EQ(r.outcome.status, c.result == 1 ? 0 : c.result);
   EXPECT_EQ(r.outcome.fileError, c.fileError);
+  if (c.errors >= 0) {
+    EXPECT_EQ(r.outcome.errorCount, c.errors);
+  }
   EXPECT_EQ(r.sender.heard, c.heard);
   EXPECT_EQ(r.clock.now(), c.ms);
   EXPECT_EQ(r.line.pendingInput(), 0u);
