@@ -2,6 +2,11 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "app/commands.h"
 #include "cli/command.h"
 
@@ -39,7 +44,13 @@ void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model) 
       options.encoding == "utf8" ? report::TextEncoding::kUtf8 : report::TextEncoding::kLatin1;
   model.reportLineEnd = options.lineEnd == "lf" ? report::LineEnd::kLf : report::LineEnd::kCrLf;
   // The status lines stay on stderr, so stdout carries the report alone.
-  if (options.output == "-") model.reportStream = stdout;
+  if (options.output == "-") {
+#ifdef _WIN32
+    // A text-mode stdout would turn each CR LF of the report into CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    model.reportStream = stdout;
+  }
 }
 
 int ReportSummary(const app::ConsoleModel& model, const ReportOptions& options) {
