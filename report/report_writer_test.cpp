@@ -101,6 +101,9 @@ TEST(TextFormTest, OnlyTheDegreeSignAndLineEndsChange) {
             "a\t  23.4\t\302\260C\r\nb\rc\n\r\n\"\303\277\"\r\n");
   EXPECT_EQ(form(TextEncoding::kUtf8, LineEnd::kLf),
             "a\t  23.4\t\302\260C\nb\rc\n\n\"\303\277\"\n");
+  // Every byte from 0x80 up is one Latin-1 character, and ASCII stays as it is.
+  EXPECT_EQ(ApplyTextForm("\177\200\277\300", {.encoding = TextEncoding::kUtf8}),
+            "\177\302\200\302\277\303\200");
   EXPECT_EQ(ApplyTextForm("", {.lineEnd = LineEnd::kLf}), "");
   EXPECT_EQ(ApplyTextForm("\r", {.lineEnd = LineEnd::kLf}), "\r");
 }
