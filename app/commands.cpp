@@ -45,7 +45,9 @@ std::string ImageBesideReport(const std::string& reportPath) {
 report::ReportOptions ChosenReportOptions(const MainModel& model) {
   return {.unitSystem = model.MetricChosen() ? report::kMetric : report::kImperial,
           .temperatureScale = model.AbsoluteChosen() ? report::kAbsolute : report::kRelative,
-          .reportFormat = model.AsciiChosen() ? report::kAscii : report::kCsv};
+          .reportFormat = model.AsciiChosen() ? report::kAscii : report::kCsv,
+          .encoding = model.reportEncoding,
+          .lineEnd = model.reportLineEnd};
 }
 
 void AnalyseCommand(MainModel& model, const std::string& imagePath) {
@@ -55,7 +57,8 @@ void AnalyseCommand(MainModel& model, const std::string& imagePath) {
   model.analysisSummary = report::AnalyseImage(model, model.pointTable, imagePath,
                                                {.path = model.OutputFileName(),
                                                 .options = ChosenReportOptions(model),
-                                                .serialNumber = model.deviceInfo.serialNumber});
+                                                .serialNumber = model.deviceInfo.serialNumber,
+                                                .stream = model.reportStream});
 }
 
 bool OpenImageCommand(MainModel& model, const std::string& imagePath) {
@@ -114,7 +117,7 @@ bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
     return false;
   }
   model.AppendStatus("Creating output file.\r\n");
-  CheckWritable(report::ReplaceTarget(name));
+  if (model.reportStream == nullptr) CheckWritable(report::ReplaceTarget(name));
   // The image is received beside its target and replaces it only when complete: a failed or
   // interrupted download leaves the previous image as it was, and the blocks it got for salvage.
   const std::string image = report::ReplaceTarget(options.imagePath);

@@ -39,7 +39,8 @@ std::string SummaryText(const report::AnalysisSummary& summary);
 std::string SummaryWarning(const report::AnalysisSummary& summary);
 
 // Get Data: checks that an output file is chosen and can be written (a missing one is created
-// empty; an existing report is left as it is until the new one replaces it), runs the download
+// empty; an existing report is left as it is until the new one replaces it; with a
+// model.reportStream only that a name is given), runs the download
 // into "<image>.part", puts the complete image in place of the previous one and analyses it,
 // ending with "Done.". Returns true then; false when no file is chosen ("There is no output File
 // name selected "), the download failed (its message shown; the previous image stays, the blocks

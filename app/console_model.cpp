@@ -33,6 +33,7 @@ ConsoleModel::~ConsoleModel() {
 }
 
 void ConsoleModel::AppendStatus(std::string_view text) {
+  if (quiet) return;
   pending_ += text;
   const std::size_t end = pending_.rfind('\n');
   if (end == std::string::npos) return;
@@ -80,7 +81,7 @@ void ConsoleModel::ClearBar() {
 }
 
 void ConsoleModel::DrawBar() {
-  if (!terminal_ || progress_ < 0) return;
+  if (quiet || !terminal_ || progress_ < 0) return;
   const int filled = progress_ * kBarWidth / 100;
   std::fprintf(err_, "\r[%s%s] %3d%%%s%s",
                std::string(static_cast<std::size_t>(filled), '#').c_str(),

@@ -23,6 +23,8 @@ class ConsoleModel : public MainModel {
   bool metric = true;
   bool absolute = false;
   bool ascii = true;
+  // Prints failures only: no status lines, progress bar or transfer figures.
+  bool quiet = false;
 
   std::string OutputFileName() const override { return outputFileName; }
   bool MetricChosen() const override { return metric; }

@@ -59,5 +59,18 @@ TEST_F(ConsoleModelTest, ProgressBarOnATerminalIsClearedForStatusLines) {
   EXPECT_TRUE(Output().ends_with(half + "\r\x1b[K"));
 }
 
+TEST_F(ConsoleModelTest, QuietPrintsOnlyFailures) {
+  {
+    ConsoleModel model(stream_, true);
+    model.quiet = true;
+    model.AppendStatus("Analysing data.\r\nDone.");
+    model.SetProgress(50);
+    model.ShowTransfer({.bytes = 1024, .milliseconds = 1000, .retries = 1});
+    model.ShowMessage("No response of KLV480");
+    model.AppendStatus("Get data");
+  }
+  EXPECT_EQ(Output(), "No response of KLV480\n");
+}
+
 }  // namespace
 }  // namespace brelin::app

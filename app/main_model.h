@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,12 @@ class MainModel : public device::SequenceListener, public report::StatusSink {
   void SetProgress(int position) override = 0;
   // A failure that ends a command, in the system's own words (a message box with OK).
   void ShowMessage(std::string_view text) override = 0;
+
+  // The report's text form, and a stream it goes to instead of OutputFileName(): choices of the
+  // command line ("-o -", --encoding, --line-end). The window keeps the defaults.
+  report::TextEncoding reportEncoding = report::TextEncoding::kLatin1;
+  report::LineEnd reportLineEnd = report::LineEnd::kCrLf;
+  std::FILE* reportStream = nullptr;
 
   report::PointTable pointTable{};
   // What the last command's analysis found; empty when the last command analysed nothing.

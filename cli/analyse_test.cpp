@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -119,20 +120,101 @@ TEST_F(AnalyseCommandTest, FailuresAreOneLineWithStatusOne) {
   EXPECT_TRUE(err.ends_with("There is no output File name selected \n")) << err;
 }
 
+// Everything after the first line, which carries the creation time.
+std::string Body(const std::string& report) {
+  return report.substr(report.find('\n') + 1);
+}
+
+TEST_F(AnalyseCommandTest, TextChoicesChangeOnlyTheDegreeSignAndLineEnds) {
+  const std::string sample = BRELIN_SAMPLE_IMAGE;
+  ASSERT_EQ(Run("analyse '" + sample + "' -o '" + report + "' --format csv"), 0);
+  const std::string latin1 = Body(ReadText(report));
+  ASSERT_NE(latin1.find("\"\260C\""), std::string::npos) << "the sample has a degree sign";
+  const auto convert = [&](bool utf8, bool lf) {
+    std::string out;
+    for (std::size_t i = 0; i < latin1.size(); ++i) {
+      if (lf && latin1.compare(i, 2, "\r\n") == 0) continue;
+      out += utf8 && latin1[i] == '\260' ? std::string("\302\260") : std::string(1, latin1[i]);
+    }
+    return out;
+  };
+  for (const bool utf8 : {false, true}) {
+    for (const bool lf : {false, true}) {
+      const std::string flags = std::string(" --encoding ") + (utf8 ? "utf8" : "latin1") +
+                                " --line-end " + (lf ? "lf" : "crlf");
+      SCOPED_TRACE(flags);
+      ASSERT_EQ(Run("analyse '" + sample + "' -o '" + report + "' --format csv" + flags), 0);
+      const std::string text = ReadText(report);
+      EXPECT_EQ(Body(text), convert(utf8, lf));
+      EXPECT_TRUE(text.ends_with(lf ? "\"\n" : "\"\r\n"));
+    }
+  }
+}
+
+TEST_F(AnalyseCommandTest, DashIsStandardOutputAndQuietKeepsOnlyFailures) {
+  const std::string out = dir.Path("stdout");
+  ASSERT_EQ(Run("analyse '" + image + "' -o '" + report + "'"), 0);
+  ASSERT_EQ(Run("analyse '" + image + "' -o - >'" + out + "'"), 0);
+  EXPECT_EQ(Body(ReadText(out)), Body(ReadText(report)));
+  EXPECT_EQ(err,
+            "Analysing data.\nCreating ASCII file report.\n"
+            "10 records read: 4 readings of 3 points in the report.\n");
+  EXPECT_FALSE(std::filesystem::exists("-"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("-")));
+
+  // Quiet, before or after the subcommand: the report and nothing else.
+  for (const char* form : {"-q analyse '%s' -o -", "analyse '%s' -o - --quiet"}) {
+    char args[512];
+    std::snprintf(args, sizeof args, form, image.c_str());
+    EXPECT_EQ(Run(std::string(args) + " --line-end lf >'" + out + "'"), 0) << form;
+    EXPECT_EQ(err, "") << form;
+    EXPECT_TRUE(ReadText(out).ends_with("Mon Mar 01, 2004 10:17\n")) << form;
+  }
+  // Failures still speak: a missing image, a stdout that cannot take the report, a warning that
+  // --strict makes fatal. A plain warning is kept back.
+  EXPECT_EQ(Run("-q analyse '" + dir.Path("none.bin") + "' -o -"), 1);
+  EXPECT_EQ(err, "brelin-cli: " + dir.Path("none.bin") + ": No such file or directory\n");
+  EXPECT_EQ(Run("-q analyse '" + image + "' -o - >/dev/full"), 1);
+  EXPECT_EQ(err, "brelin-cli: standard output: No space left on device\n");
+  WriteBytes(dir.Path("empty.bin"), {});
+  EXPECT_EQ(Run("-q analyse '" + dir.Path("empty.bin") + "' -o '" + report + "'"), 0);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Run("-q analyse '" + dir.Path("empty.bin") + "' -o '" + report + "' --strict"), 1);
+  EXPECT_EQ(err, "brelin-cli: warning: the image holds no measurement record\n");
+}
+
 TEST_F(AnalyseCommandTest, UsageErrorsAreStatusTwoVersionAndHelpZero) {
   const std::string in = "analyse '" + image + "'";
-  for (const std::string& args :
-       {std::string(), std::string("analyse"), in, in + " -o r --format xml",
-        in + " -o r --serial twelve", in + " -o r --colour", std::string("frobnicate"),
-        // the instrument tells get-data its serial number
-        std::string("get-data --port /dev/null -o r --serial 5")}) {
-    EXPECT_EQ(Run(args), 2) << args;
+  // Each names what is wrong, after the program's name, and where help is.
+  const struct {
+    std::string args, names;
+  } usage[] = {
+      {"", "A subcommand is required"},
+      {"analyse", "IMAGE is required"},
+      {in, "--output is required"},
+      {in + " -o r --format xml", "--format: xml not in {ascii,csv}"},
+      {in + " -o r --encoding utf16", "--encoding: utf16 not in {latin1,utf8}"},
+      {in + " -o r --line-end cr", "--line-end: cr not in {crlf,lf}"},
+      {in + " -o r --serial twelve", "--serial"},
+      {in + " -o r --colour", "--colour"},
+      {"frobnicate", "frobnicate: not a subcommand"},
+      {"--colour analyse", "--colour: not an option"},
+      // the instrument tells get-data its serial number
+      {"get-data --port /dev/null -o r --serial 5", "--serial"},
+  };
+  for (const auto& u : usage) {
+    EXPECT_EQ(Run(u.args), 2) << u.args;
+    EXPECT_TRUE(err.starts_with("brelin-cli: ")) << err;
+    EXPECT_NE(err.find(u.names), std::string::npos) << err;
+    EXPECT_TRUE(err.ends_with(" --help' for more information.\n")) << err;
   }
   EXPECT_EQ(dir.Count(), 2u);  // the image and the captured stderr
 
   const std::string out = dir.Path("stdout");
   EXPECT_EQ(Run("--version >'" + out + "'"), 0);
   EXPECT_EQ(ReadText(out), "brelin-cli 1.2.0\n");
+  EXPECT_EQ(std::system((KLV480_SIM " --version >'" + out + "'").c_str()), 0);
+  EXPECT_EQ(ReadText(out), "klv480-sim 1.2.0\n");
   EXPECT_EQ(Run("analyse --help >'" + out + "'"), 0);
   EXPECT_NE(ReadText(out).find("--temperature"), std::string::npos);
 }

@@ -51,6 +51,7 @@ struct Result {
   std::vector<int> progress;  // the positions the bar showed
   double secondsAfterSignal = -1;
   std::string terminal;  // stderr as the terminal got it
+  std::string out;       // stdout
 };
 
 // A signal to send once the program's stderr shows a text.
@@ -104,7 +105,8 @@ class GetDataTest : public ::testing::Test {
       EXPECT_EQ(openpty(&keyboard, &in, nullptr, nullptr, nullptr), 0);
       EXPECT_EQ(write(keyboard, typed->data(), typed->size()), ssize_t(typed->size()));
     }
-    const pid_t pid = Spawn(args, in, open("/dev/null", O_WRONLY), err);
+    const std::string out = dir_.Path("stdout");
+    const pid_t pid = Spawn(args, in, open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), err);
     Result r;
     char buffer[4096];
     std::chrono::steady_clock::time_point signalled;
@@ -125,6 +127,7 @@ class GetDataTest : public ::testing::Test {
           std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
     }
     r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadText(out);
     r.terminal = r.err;
     // The bar, and the transfer's figures after it while they last.
     const std::regex bar(R"(\r\[[# ]*\] *(\d+)%[^\r\x1b]*)");
@@ -172,6 +175,34 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   const std::string log = ReadText(log_);
   EXPECT_THAT(log, HasSubstr("transfer done"));
   EXPECT_LT(log.find("< system"), log.find("< LOCK"));
+}
+
+TEST_F(GetDataTest, ReportToStandardOutputAndQuietRuns) {
+  StartSimulator();
+  ASSERT_EQ(GetData().exitStatus, 0);
+  const std::string file = ReadText(report_);
+  // "-o -": the same report on stdout, the status lines still on stderr, no file named "-".
+  Result r = Cli({"get-data", "--port", link_, "-o", "-", "--image", image_});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n')), file.substr(file.find('\n')));
+  EXPECT_THAT(r.err, HasSubstr("Creating output file.\nGet data from KLV480.\n"));
+  EXPECT_FALSE(std::filesystem::exists("-"));
+  // Quiet: no status line, no bar, no summary; UTF-8 and LF as asked.
+  r = Cli({"get-data", "-q", "--port", link_, "-o", report_, "--image", image_, "--encoding",
+           "utf8", "--line-end", "lf"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.terminal, "");
+  EXPECT_EQ(r.out, "");
+  const std::string utf8 = ReadText(report_);
+  EXPECT_THAT(utf8, HasSubstr("\t\302\260C\t"));
+  EXPECT_THAT(utf8, Not(HasSubstr("\r")));
+  StopSimulator();
+  // A failure still speaks, on its one line.
+  StartSimulator({"--silent"});
+  r = Cli({"--quiet", "get-data", "--port", link_, "-o", "-", "--image", image_});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.terminal, "No response of KLV480\n");
+  EXPECT_EQ(r.out, "");
 }
 
 TEST_F(GetDataTest, FailuresKeepThePreviousReportAndImage) {

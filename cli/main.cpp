@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "cli/analyse.h"
 #include "cli/command.h"
@@ -11,10 +12,38 @@
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 
+namespace {
+
+// Words before the subcommand that are neither a subcommand nor a program option would otherwise
+// surface as an unrelated "IMAGE is required" or "A subcommand is required". Returns false after
+// naming the first such word.
+bool CheckBeforeSubcommand(const CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const auto named = [&](const CLI::App* command) { return command->check_name(word); };
+    if (!app.get_subcommands(named).empty()) return true;
+    if (word == "-q" || word == "--quiet" || word == "-h" || word == "--help" ||
+        word == "--version") {
+      continue;
+    }
+    std::fprintf(stderr,
+                 "brelin-cli: %s: not %s (analyse, get-data, erase, ports)\n"
+                 "Run 'brelin-cli --help' for more information.\n",
+                 word.c_str(),
+                 word.starts_with('-') ? "an option before the subcommand" : "a subcommand");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   CLI::App app{"Downloads the memory of a KLV480 instrument and writes its reports.", "brelin-cli"};
   app.set_version_flag("--version", "brelin-cli " BRELIN_VERSION);
   app.require_subcommand(1);
+  brelin::cli::AddQuietOption(app);
+  brelin::cli::SetUsageErrorFormat(app);
 
   int exitStatus = brelin::cli::kExitDone;
   brelin::cli::RegisterAnalyse(app, exitStatus);
@@ -22,6 +51,7 @@ int main(int argc, char** argv) {
   brelin::cli::RegisterGetData(app, exitStatus);
   brelin::cli::RegisterErase(app, exitStatus);
 
+  if (!CheckBeforeSubcommand(app, argc, argv)) return brelin::cli::kExitUsage;
   brelin::cli::CatchInterrupts();
   try {
     app.parse(argc, argv);

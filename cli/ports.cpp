@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace brelin::cli {
 
@@ -31,10 +32,47 @@ std::string FormatPorts(const std::vector<serial::PortEntry>& ports) {
   return text;
 }
 
+std::string FormatPortsJson(const std::vector<serial::PortEntry>& ports) {
+  const auto string = [](const std::string& text) -> std::string {
+    if (text.empty()) return "null";
+    std::string out = "\"";
+    for (const char c : text) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+        out += escape;
+      } else {
+        out += c;
+      }
+    }
+    return out + "\"";
+  };
+  std::string text = "[";
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const serial::PortEntry& p = ports[i];
+    if (p.path.empty()) continue;
+    text += text.size() > 1 ? ",\n  " : "\n  ";
+    text += "{\"index\": " + std::to_string(i) + ", \"path\": " + string(p.path) +
+            ", \"by_id\": " + string(p.byId) + ", \"description\": " + string(p.description) +
+            ", \"usb_vendor\": " + string(p.usbVendor) +
+            ", \"usb_product\": " + string(p.usbProduct) +
+            ", \"usb_serial\": " + string(p.usbSerial) + "}";
+  }
+  return text + (text.size() > 1 ? "\n]\n" : "]\n");
+}
+
 void RegisterPorts(CLI::App& app) {
   CLI::App* command = app.add_subcommand(
       "ports", "List the serial ports found; their INDEX, path or COMn can be given as --port");
-  command->callback([] { std::fputs(FormatPorts(serial::PortTable()).c_str(), stdout); });
+  auto json = std::make_shared<bool>(false);
+  command->add_flag("--json", *json, "Print the list as JSON, for scripts");
+  command->callback([json] {
+    const auto& ports = serial::PortTable();
+    std::fputs((*json ? FormatPortsJson(ports) : FormatPorts(ports)).c_str(), stdout);
+  });
 }
 
 }  // namespace brelin::cli

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "device/device_info.h"
 #include "device/command.h"
+#include "device/device_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace brelin;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <cstdio>
 #include <cstring>
 
 #include "gui/autorun.h"
@@ -6,6 +7,21 @@
 #include "gui/main_dialog.h"
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that they work without a display (man page generation).
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("brelin " BRELIN_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::puts(
+        "Usage: brelin [--help | --version]\n"
+        "Downloads the memory of a KLV480 instrument over a serial line and writes its report.\n"
+        "\n"
+        "Options:\n"
+        "  --help     Print this help message and exit\n"
+        "  --version  Display program version information and exit");
+    return 0;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brelin"));
   QApplication::setOrganizationName(QStringLiteral("Brelin"));

@@ -129,13 +129,9 @@ AnalysisSummary AnalyseImage(StatusSink& sink, PointTable& table, const std::str
   const AnalysisSummary summary = DecodeImage(table, imagePath, request.options);
   sink.SetProgress(85);
 
-  if (request.options.reportFormat == kAscii) {
-    sink.AppendStatus("Creating ASCII file report.\r\n");
-    WriteAsciiReport(sink, table, request.serialNumber, request.path);
-  } else {
-    sink.AppendStatus("Creating CSV file report.\r\n");
-    WriteCsvReport(sink, table, request.serialNumber, request.path);
-  }
+  sink.AppendStatus(request.options.reportFormat == kAscii ? "Creating ASCII file report.\r\n"
+                                                           : "Creating CSV file report.\r\n");
+  WriteReport(sink, table, request);
   sink.SetProgress(100);
   return summary;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "report/point_table.h"
+#include "report/report_writer.h"
 #include "report/status_sink.h"
 #include "report/value_format.h"
 
@@ -54,13 +55,6 @@ class ImageDecoder {
   std::uint64_t records_ = 0;
   std::uint64_t measurements_ = 0;
   std::size_t trailingBytes_ = 0;
-};
-
-// The report to write and whom it is for.
-struct ReportRequest {
-  std::string path;               // the report file; empty: none chosen
-  ReportOptions options;          // units, temperature scale and layout
-  std::int32_t serialNumber = 0;  // the instrument named in the header
 };
 
 // Decodes the image file at `imagePath` into `table` with its value texts in the units `options`

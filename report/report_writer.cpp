@@ -1,11 +1,13 @@
 #include "report/report_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "report/file_error.h"
 #include "report/replace_file.h"
 #include "report/value_format.h"
 
@@ -68,13 +70,20 @@ std::string FormatReport(Layout layout, PointTable& table, std::int32_t serialNu
   return out;
 }
 
-void WriteReport(Layout layout, StatusSink& sink, PointTable& table, std::int32_t serialNumber,
-                 const std::string& path, std::time_t createdAt) {
-  if (path.empty()) {
-    sink.ShowMessage(kNoFileName);
-    return;
+// Tells the operator when no report file is chosen; nothing is formatted or written then.
+bool NoFileChosen(StatusSink& sink, const std::string& path) {
+  if (!path.empty()) return false;
+  sink.ShowMessage(kNoFileName);
+  return true;
+}
+
+void WriteToStream(std::FILE* stream, const std::string& content) {
+  errno = 0;
+  const bool written = std::fwrite(content.data(), 1, content.size(), stream) == content.size();
+  // A full disk or a closed pipe may only show when the buffer goes out.
+  if (!written || std::fflush(stream) != 0) {
+    throw FileError("standard output", std::strerror(errno != 0 ? errno : EIO));
   }
-  ReplaceFileContent(path, FormatReport(layout, table, serialNumber, createdAt));
 }
 
 }  // namespace
@@ -146,12 +155,53 @@ std::string FormatCsvReport(PointTable& table, std::int32_t serialNumber, std::t
 
 void WriteAsciiReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
                       const std::string& path, std::time_t createdAt) {
-  WriteReport(Layout::kAscii, sink, table, serialNumber, path, createdAt);
+  if (NoFileChosen(sink, path)) return;
+  ReplaceFileContent(path, FormatReport(Layout::kAscii, table, serialNumber, createdAt));
 }
 
 void WriteCsvReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
                     const std::string& path, std::time_t createdAt) {
-  WriteReport(Layout::kCsv, sink, table, serialNumber, path, createdAt);
+  if (NoFileChosen(sink, path)) return;
+  ReplaceFileContent(path, FormatReport(Layout::kCsv, table, serialNumber, createdAt));
+}
+
+std::string ApplyTextForm(std::string text, const ReportOptions& options) {
+  if (options.lineEnd == LineEnd::kLf) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      text[out++] = text[i];
+    }
+    text.resize(out);
+  }
+  if (options.encoding == TextEncoding::kUtf8) {
+    std::string utf8;
+    utf8.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        utf8 += c;
+      } else {
+        utf8 += static_cast<char>(0xC0 | byte >> 6);
+        utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+      }
+    }
+    text = std::move(utf8);
+  }
+  return text;
+}
+
+void WriteReport(StatusSink& sink, PointTable& table, const ReportRequest& request,
+                 std::time_t createdAt) {
+  if (request.stream == nullptr && NoFileChosen(sink, request.path)) return;
+  const Layout layout = request.options.reportFormat == kAscii ? Layout::kAscii : Layout::kCsv;
+  const std::string content =
+      ApplyTextForm(FormatReport(layout, table, request.serialNumber, createdAt), request.options);
+  if (request.stream != nullptr) {
+    WriteToStream(request.stream, content);
+  } else {
+    ReplaceFileContent(request.path, content);
+  }
 }
 
 }  // namespace brelin::report

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
 #include "report/point_table.h"
 #include "report/status_sink.h"
+#include "report/value_format.h"
 
 namespace brelin::report {
 
@@ -39,5 +41,24 @@ void WriteAsciiReport(StatusSink& sink, PointTable& table, std::int32_t serialNu
                       const std::string& path, std::time_t createdAt = std::time(nullptr));
 void WriteCsvReport(StatusSink& sink, PointTable& table, std::int32_t serialNumber,
                     const std::string& path, std::time_t createdAt = std::time(nullptr));
+
+// A report's text in the encoding and line ends of `options`: Latin-1 and CR LF leave it as it is;
+// UTF-8 turns each byte from 0x80 up (the degree sign) into its two-byte form; LF drops the CR of
+// every CR LF.
+std::string ApplyTextForm(std::string text, const ReportOptions& options);
+
+// The report to write and whom it is for.
+struct ReportRequest {
+  std::string path;               // the report file; empty: none chosen
+  ReportOptions options;          // units, temperature scale, layout and text form
+  std::int32_t serialNumber = 0;  // the instrument named in the header
+  std::FILE* stream = nullptr;    // when set, the report goes here and `path` is not touched
+};
+
+// Writes `table` as the report `request` describes: its layout and text form, to its stream or to
+// its file (as WriteAsciiReport does). Throws FileError when the file or the stream cannot be
+// written; a stream is named "standard output".
+void WriteReport(StatusSink& sink, PointTable& table, const ReportRequest& request,
+                 std::time_t createdAt = std::time(nullptr));
 
 }  // namespace brelin::report

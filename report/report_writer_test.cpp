@@ -90,6 +90,24 @@ TEST(ReportTest, AsciiAndCsvAreByteExact) {
       "\"12\",\"0\",\"-72.29\",\"mSCFM\",\"IR Temperature Sensor\",\"Mon Mar 01, 2004 10:16\"\r\n");
 }
 
+TEST(TextFormTest, OnlyTheDegreeSignAndLineEndsChange) {
+  const std::string latin1 = "a\t  23.4\t\260C\r\nb\rc\n\r\n\"\377\"\r\n";
+  const auto form = [&](TextEncoding encoding, LineEnd lineEnd) {
+    return ApplyTextForm(latin1, {.encoding = encoding, .lineEnd = lineEnd});
+  };
+  EXPECT_EQ(form(TextEncoding::kLatin1, LineEnd::kCrLf), latin1);
+  EXPECT_EQ(form(TextEncoding::kLatin1, LineEnd::kLf), "a\t  23.4\t\260C\nb\rc\n\n\"\377\"\n");
+  EXPECT_EQ(form(TextEncoding::kUtf8, LineEnd::kCrLf),
+            "a\t  23.4\t\302\260C\r\nb\rc\n\r\n\"\303\277\"\r\n");
+  EXPECT_EQ(form(TextEncoding::kUtf8, LineEnd::kLf),
+            "a\t  23.4\t\302\260C\nb\rc\n\n\"\303\277\"\n");
+  // Every byte from 0x80 up is one Latin-1 character, and ASCII stays as it is.
+  EXPECT_EQ(ApplyTextForm("\177\200\277\300", {.encoding = TextEncoding::kUtf8}),
+            "\177\302\200\302\277\303\200");
+  EXPECT_EQ(ApplyTextForm("", {.lineEnd = LineEnd::kLf}), "");
+  EXPECT_EQ(ApplyTextForm("\r", {.lineEnd = LineEnd::kLf}), "\r");
+}
+
 class WriteReportTest : public ::testing::Test {
  protected:
   void SetUp() override { table[1][0] = {0, " 60.0\tdBA", 100}; }
@@ -229,6 +247,51 @@ TEST_F(WriteReportTest, MoveIntoPlaceReplacesTheLinksTarget) {
   EXPECT_EQ(ReadText(dir.Path("image.bin")), "new image");
   EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("KLV480.bin")));
   EXPECT_FALSE(std::filesystem::exists(dir.Path("KLV480.bin.part")));
+}
+
+TEST_F(WriteReportTest, RequestsChooseLayoutTextFormAndDestination) {
+  SetZone("UTC0");
+  table[1][1] = {19, "  23.4\t\260C", 200};
+  const std::string csv = FormatCsvReport(table, 7, kMar1);
+  ReportRequest request{.path = path, .options = {.reportFormat = kCsv}, .serialNumber = 7};
+  WriteReport(sink, table, request, kMar1);
+  EXPECT_EQ(ReadText(path), csv) << "the defaults are the report as it always was";
+
+  request.options.encoding = TextEncoding::kUtf8;
+  request.options.lineEnd = LineEnd::kLf;
+  WriteReport(sink, table, request, kMar1);
+  EXPECT_EQ(ReadText(path), ApplyTextForm(csv, request.options));
+
+  // A stream gets the same bytes, and the file is left alone.
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  request.stream = stream;
+  request.path.clear();
+  request.options.reportFormat = kAscii;
+  WriteReport(sink, table, request, kMar1);
+  std::rewind(stream);
+  std::string written(4096, '\0');
+  written.resize(std::fread(written.data(), 1, written.size(), stream));
+  std::fclose(stream);
+  EXPECT_EQ(written, ApplyTextForm(FormatAsciiReport(table, 7, kMar1), request.options));
+  EXPECT_TRUE(sink.messages.empty());
+  EXPECT_EQ(dir.Count(), 1u);
+
+  // A stream that cannot take the report is a failure, not a report written.
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  request.stream = full;
+  try {
+    WriteReport(sink, table, request, kMar1);
+    ADD_FAILURE() << "no FileError";
+  } catch (const FileError& e) {
+    EXPECT_STREQ(e.what(), "standard output: No space left on device");
+  }
+  std::fclose(full);
+
+  request.stream = nullptr;
+  WriteReport(sink, table, request, kMar1);
+  EXPECT_EQ(sink.messages, std::vector<std::string>{"There is no output File name selected "});
 }
 
 }  // namespace

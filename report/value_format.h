@@ -14,11 +14,18 @@ inline constexpr int kAbsolute = 1;
 inline constexpr int kAscii = 4;
 inline constexpr int kCsv = 5;
 
-// The operator's three report choices.
+// How the report's text is stored. Latin-1 with CR LF is the report as spreadsheets have always
+// read it; UTF-8 and LF suit grep, Python and the other tools of a Linux system.
+enum class TextEncoding { kLatin1, kUtf8 };
+enum class LineEnd { kCrLf, kLf };
+
+// The operator's three report choices, and the text form the command line may choose.
 struct ReportOptions {
   int unitSystem = kMetric;          // kMetric or kImperial
   int temperatureScale = kRelative;  // kRelative or kAbsolute
   int reportFormat = kAscii;         // kAscii or kCsv
+  TextEncoding encoding = TextEncoding::kLatin1;
+  LineEnd lineEnd = LineEnd::kCrLf;
 };
 
 // A value text: number, tab and unit (the degree sign is the byte 0xB0), or "UNKNOWN".

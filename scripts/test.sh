@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build (warnings are errors), the same tests under
-# AddressSanitizer + UBSan, and a short run of each fuzz target.
+# Sets up, builds and runs every test: the normal build (warnings are errors), the Debian packages
+# and their checks, the same tests under AddressSanitizer + UBSan, and a short run of each fuzz
+# target.
 #   FUZZ_SECONDS=N   seconds per fuzz target (default 60; 0 skips fuzzing)
 #   WINE_TESTS=0     skips the Windows build and its tests under Wine
 set -euo pipefail
@@ -17,6 +18,9 @@ ctest --preset dev
 
 # A short soak of the receiver against lrzsz on a faulty line, beside lrzsz rx (bench/soak.sh).
 build/dev/bench/xfer_soak 3 7 600 60
+
+# The Debian packages, checked with desktop-file-validate, appstreamcli and lintian.
+scripts/package.sh
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

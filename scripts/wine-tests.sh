@@ -150,6 +150,11 @@ timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o report.txt --format csv -
 # Everything but the first line, which says when the report was made.
 cmp <(tail -n +2 report.txt) <(tail -n +2 linux.txt) || fail "get-data report differs from analyse"
 echo "wine-tests: get-data on COM1 gives the report analyse gives ($(wc -l <report.txt) lines)"
+# "-o -": the same bytes on stdout, not turned into text-mode line ends.
+"$wine" "$cli_exe" analyse KLV480.bin -o - --format csv --units imperial --serial $serial \
+  2>/dev/null >stdout.txt || fail "analyse -o -"
+cmp <(tail -n +2 stdout.txt) <(tail -n +2 linux.txt) || fail "analyse -o - differs from the file"
+echo "wine-tests: analyse -o - writes the report's bytes to stdout"
 
 timeout 60 "$wine" "$cli_exe" erase --port COM1 --yes 2>"$tmp/erase.err" ||
   { cat "$tmp/erase.err" >&2; fail "erase"; }

@@ -28,18 +28,23 @@ std::string ReadLineOf(const fs::path& file) {
   return line;
 }
 
-// The USB device above a tty in sysfs carries manufacturer and product strings.
-std::string UsbDescription(const fs::path& classDir) {
+// The USB device above a tty in sysfs carries its IDs, serial number and descriptor strings.
+void ReadUsbDevice(const fs::path& classDir, PortEntry& entry) {
   std::error_code ec;
   fs::path dir = fs::canonical(classDir / "device", ec);
   for (int depth = 0; !ec && depth < 6 && dir.has_relative_path();
        ++depth, dir = dir.parent_path()) {
-    std::string product = ReadLineOf(dir / "product");
-    if (product.empty()) continue;
-    std::string manufacturer = ReadLineOf(dir / "manufacturer");
-    return manufacturer.empty() ? product : manufacturer + " " + product;
+    const std::string vendor = ReadLineOf(dir / "idVendor");
+    const std::string product = ReadLineOf(dir / "product");
+    if (vendor.empty() && product.empty()) continue;
+    const std::string manufacturer = ReadLineOf(dir / "manufacturer");
+    entry.description = manufacturer.empty() || product.empty() ? manufacturer + product
+                                                                : manufacturer + " " + product;
+    entry.usbVendor = vendor;
+    entry.usbProduct = ReadLineOf(dir / "idProduct");
+    entry.usbSerial = ReadLineOf(dir / "serial");
+    return;
   }
-  return {};
 }
 
 bool HasDriver(const fs::path& classDir) {
@@ -89,7 +94,9 @@ std::vector<PortEntry> DiscoverPorts(const DiscoveryRoots& roots, UartProbe prob
     }
     std::sort(names.begin(), names.end(), NaturalLess);
     for (const std::string& name : names) {
-      found.push_back(PortEntry{(dev / name).string(), {}, UsbDescription(ttyClass / name)});
+      PortEntry& entry = found.emplace_back();
+      entry.path = (dev / name).string();
+      ReadUsbDevice(ttyClass / name, entry);
     }
   }
   // Stable names for USB adapters.

@@ -11,6 +11,11 @@ struct PortEntry {
   std::string path;         // /dev/ttyUSB0
   std::string byId;         // /dev/serial/by-id/usb-..., or empty
   std::string description;  // "FTDI FT232R USB UART" from the USB descriptors, or empty
+  // The USB device's IDs as sysfs gives them ("0403", "6001") and its serial number; empty when
+  // unknown or not a USB device.
+  std::string usbVendor{};
+  std::string usbProduct{};
+  std::string usbSerial{};
 };
 
 // Where discovery looks; tests point both at a fake tree.

@@ -6,57 +6,33 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include "serial/testing/fake_device_tree.h"
 
 namespace brelin::serial {
 namespace {
 
 namespace fs = std::filesystem;
 
-class DiscoveryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "dev/serial/by-id");
-    for (std::string name : {"ttyUSB0", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1", "ttyS3",
-                             "ttyAMA0", "tty0", "ttyprintk"}) {
-      fs::create_directories(root_ / "sys/class/tty" / name);
-      if (name != "ttyUSB2") std::ofstream(root_ / "dev" / name).put('\0');  // 2: no device node
-    }
-    // A USB adapter: the tty sits below the interface below the USB device with its strings.
-    fs::path usb = root_ / "sys/devices/usb1/1-1";
-    fs::create_directories(usb / "1-1:1.0/ttyUSB0");
-    std::ofstream(usb / "manufacturer") << "FTDI\n";
-    std::ofstream(usb / "product") << "FT232R USB UART\n";
-    fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", root_ / "sys/class/tty/ttyUSB0/device");
-    fs::create_symlink("../../ttyUSB0", root_ / "dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
-    // ttyS0 and ttyS3 have a UART driver, ttyS1 is a placeholder without one.
-    fs::path driver = root_ / "sys/bus/serial8250";
-    fs::create_directories(driver);
-    for (const char* name : {"ttyS0", "ttyS3"}) {
-      fs::path device = root_ / "sys/devices/platform" / name;
-      fs::create_directories(device);
-      fs::create_directory_symlink(driver, device / "driver");
-      fs::create_directory_symlink(device, root_ / "sys/class/tty" / name / "device");
-    }
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path root_ = fs::temp_directory_path() / ("brelin_disc_" + std::to_string(getpid()));
-};
-
-TEST_F(DiscoveryTest, ListsPresentDevicesUsbFirst) {
-  auto onlyTtyS0 = [](const std::string& path) { return path.ends_with("ttyS0"); };  // UART probe
-  auto ports = DiscoverPorts({(root_ / "dev").string(), (root_ / "sys").string()}, onlyTtyS0);
+TEST(DiscoveryTest, ListsPresentDevicesUsbFirst) {
+  const testing::FakeDeviceTree tree;
+  auto ports = DiscoverPorts(tree.roots(), testing::FakeDeviceTree::OnlyTtyS0);
   std::vector<std::string> names;
   for (const auto& p : ports) names.push_back(fs::path(p.path).filename().string());
   EXPECT_EQ(names,
             (std::vector<std::string>{"ttyUSB0", "ttyUSB10", "ttyACM0", "ttyS0", "ttyAMA0"}));
-  ASSERT_FALSE(ports.empty());
+  ASSERT_EQ(ports.size(), 5u);
   EXPECT_EQ(ports[0].description, "FTDI FT232R USB UART");
   EXPECT_EQ(fs::path(ports[0].byId).filename(), "usb-FTDI_FT232R-if00-port0");
-  EXPECT_EQ(ports[1].description + ports[1].byId, "");
-  EXPECT_TRUE(DiscoverPorts({(root_ / "none").string(), (root_ / "none").string()}).empty());
+  EXPECT_EQ(ports[0].usbVendor + ":" + ports[0].usbProduct + " " + ports[0].usbSerial,
+            "0403:6001 A5XK3RJT");
+  EXPECT_EQ(ports[1].description + ports[1].byId + ports[1].usbVendor, "");
+  // Without a manufacturer or a serial number, the product and the IDs still count.
+  EXPECT_EQ(ports[2].description, "Board \"B\\2\"");
+  EXPECT_EQ(ports[2].usbVendor + ":" + ports[2].usbProduct + ports[2].usbSerial, "2341:0043");
+  EXPECT_EQ(ports[3].usbVendor + ports[3].description, "") << "a UART has no USB device";
+  EXPECT_TRUE(
+      DiscoverPorts({(tree.root() / "none").string(), (tree.root() / "none").string()}).empty());
 }
 
 // A device that opens but cannot say what it is counts as present; one that does not open, not.

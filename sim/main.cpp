@@ -23,6 +23,7 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
   using brelin::sim::InstrumentConfig;
   CLI::App app{"Simulated KLV480 instrument on a pseudo-terminal", "klv480-sim"};
+  app.set_version_flag("--version", "klv480-sim " BRELIN_VERSION);
   std::string link, imagePath;
   std::uint32_t records = 300, seed = 1;
   brelin::sim::ServerOptions server;
