@@ -107,6 +107,8 @@ TEST_F(PortTest, FailedOpenKeepsReasonAndAnswersWithDefaults) {
   EXPECT_EQ(port->status, kNotSupported);
   EXPECT_EQ(OpenFailureText(*port),
             "Cannot open serial port 3: serial ports are not supported on this system");
+  EXPECT_EQ(OpenFailureText(*OpenPort(refusing, 0, 9600, 'N', 8, 1)),
+            "Cannot open serial port 0: serial ports are not supported on this system");
   EXPECT_FALSE(line_.isOpen());
   EXPECT_EQ(port->RxUsed(), kNotSupported);
 }

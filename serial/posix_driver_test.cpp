@@ -303,10 +303,14 @@ int CountingIoctl(int fd, unsigned long request, void* arg) {
     *static_cast<int*>(arg) = 7;
     return 0;
   }
+  if (request == TIOCMGET) {
+    *static_cast<int*>(arg) = TIOCM_CAR;
+    return 0;
+  }
   return RealSysCalls().ioctl(fd, request, arg);
 }
 
-TEST_F(PtyTest, LineErrorsAreCountedSinceOpenAndDumped) {
+TEST_F(PtyTest, LineErrorsModemLinesAndQueuesOfARealUart) {
   fakeCounters = {};
   fakeCounters.frame = 4;  // errors from before the open are not this port's
   Sys().ioctl = CountingIoctl;
@@ -320,12 +324,41 @@ TEST_F(PtyTest, LineErrorsAreCountedSinceOpenAndDumped) {
   EXPECT_EQ(port->LineStatus(), 0x1E);  // and they stay until cleared
   EXPECT_EQ(port->ClearLineStatus(), kOk);
   EXPECT_EQ(port->LineStatus(), 0);
+  EXPECT_EQ(port->ModemStatus(), 0x80);  // carrier only
   std::vector<std::string> lines;
   port->Dump([&](std::string_view l) { lines.emplace_back(l); });
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[6],
             "RX count/free:     0/1050   TX count/free:     7/1043   BREAK/FE/OE/PE: 0000");
   EXPECT_EQ(lines[7], "Breaks: 1  Frame: 5  Overrun: 0  Parity: 1");
+}
+
+// Records what would be applied; some pty implementations refuse parity, which is not tested here.
+termios lastApplied;
+int RecordingTcsetattr(int, int, const termios* t) {
+  lastApplied = *t;
+  return 0;
+}
+
+// What a pty drops or keeps anyway: the parity bits as applied, and flow characters of our own.
+TEST_F(PtyTest, ParityAndFlowCharactersAreApplied) {
+  termios before = Settings();
+  before.c_cc[VSTART] = 1;
+  before.c_cc[VSTOP] = 2;
+  ASSERT_EQ(tcsetattr(master_, TCSANOW, &before), 0);
+  Port* port = Open();
+  EXPECT_EQ(Settings().c_cc[VSTART], 0x11);
+  EXPECT_EQ(Settings().c_cc[VSTOP], 0x13);
+  Sys().tcsetattr = RecordingTcsetattr;
+  const std::pair<int, tcflag_t> cases[] = {{'N', 0},
+                                            {'E', PARENB},
+                                            {'O', PARENB | PARODD},
+                                            {'M', PARENB | CMSPAR | PARODD},
+                                            {'S', PARENB | CMSPAR}};
+  for (auto [letter, flags] : cases) {
+    EXPECT_EQ(port->SetLine(9600, letter, 8, 1), kOk);
+    EXPECT_EQ(lastApplied.c_cflag & (PARENB | PARODD | CMSPAR), flags) << static_cast<char>(letter);
+  }
 }
 
 TEST_F(PtyTest, HangUpWhileWaitingEndsTheWait) {
