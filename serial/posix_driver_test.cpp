@@ -294,6 +294,7 @@ TEST_F(PtyTest, TheQueueModel) {
 
 // A real UART keeps error counters and a transmit queue, which a pty has not: faked here.
 serial_icounter_struct fakeCounters;
+std::pair<unsigned long, int> lastLineChange;
 int CountingIoctl(int fd, unsigned long request, void* arg) {
   if (request == TIOCGICOUNT) {
     *static_cast<serial_icounter_struct*>(arg) = fakeCounters;
@@ -305,6 +306,10 @@ int CountingIoctl(int fd, unsigned long request, void* arg) {
   }
   if (request == TIOCMGET) {
     *static_cast<int*>(arg) = TIOCM_CAR;
+    return 0;
+  }
+  if (request == TIOCMBIS || request == TIOCMBIC) {
+    lastLineChange = {request, *static_cast<int*>(arg)};
     return 0;
   }
   return RealSysCalls().ioctl(fd, request, arg);
@@ -325,6 +330,12 @@ TEST_F(PtyTest, LineErrorsModemLinesAndQueuesOfARealUart) {
   EXPECT_EQ(port->ClearLineStatus(), kOk);
   EXPECT_EQ(port->LineStatus(), 0);
   EXPECT_EQ(port->ModemStatus(), 0x80);  // carrier only
+  port->SetRts(0);
+  EXPECT_EQ(lastLineChange.first, TIOCMBIC);
+  EXPECT_EQ(lastLineChange.second, TIOCM_RTS);
+  port->SetDtr(1);
+  EXPECT_EQ(lastLineChange.first, TIOCMBIS);
+  EXPECT_EQ(lastLineChange.second, TIOCM_DTR);
   std::vector<std::string> lines;
   port->Dump([&](std::string_view l) { lines.emplace_back(l); });
   ASSERT_EQ(lines.size(), 10u);
