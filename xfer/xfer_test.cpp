@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -246,7 +248,7 @@ struct Case {
     {"SenderCancels", kXferCancelled, "C\x06\x15" + kCancel, 128, 1000,
      [](Rig& r) {
        DamageBlock2(r, [](Rig& r, std::string) {
-         r.line.FeedAfter(500, "late bytes");  // during the close-out wait
+         r.line.FeedAfter(500, std::string("late\0bytes", 10));  // during the close-out wait
          return std::string("\x18\x18");
        });
      }},
@@ -344,7 +346,22 @@ struct Case {
      "WriteBuffer\n",
      serial::kTxQueueFull},
     {"RequestTxBusyNeverFreed", kXferSendBufferFailed, "", 0, 91000,
-     [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); }, kBusy, serial::kTxBusy},
+     [](Rig& r) { BusyQueue(r, serial::kTxBusy, 0, 0); },
+     kBusy +
+         "45 sec to complete WriteBuffer\n40 sec to complete WriteBuffer\n35 sec to complete "
+         "WriteBuffer\n30 sec to complete WriteBuffer\n25 sec to complete WriteBuffer\n20 sec to "
+         "complete WriteBuffer\n15 sec to complete WriteBuffer\n10 sec to complete WriteBuffer\n5 "
+         "sec to complete WriteBuffer\n0 sec to complete WriteBuffer\nTimeout error sending "
+         "buffer\n",
+     serial::kTxBusy},
+    // The sender goes silent after block 1: ten header waits of ten byte timeouts each.
+    {"SenderSilentAfterTheFirstBlock", kXferNoHeader, "C\x06" + kNak9 + "\x15" + kCancel, 128,
+     101000,
+     [](Rig& r) {
+       r.sender.damage = [](int index, int, const std::string& frame) {
+         return index == 0 ? frame : std::string();
+       };
+     }},
     {"AckQueueFullFreedForTheCancel", kXferAckFailed, "C" + kCancel, 128, 41000,
      [](Rig& r) { BusyQueue(r, serial::kTxQueueFull, 1, 40000); }, kBusy, serial::kTxQueueFull},
     // The acknowledgement cannot go out because the line is gone: that stays the reason.
@@ -394,6 +411,9 @@ TEST_P(XferRunTest, Receives) {
   EXPECT_EQ(in.is_open(), c.stored != kNoFile);
   if (in) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), Padded(r.sender.data, c.stored));
+    // No time stamp was asked for: the file keeps the time it was written.
+    EXPECT_GT(std::filesystem::last_write_time(r.path),
+              std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
   }
   std::string shown;
   for (const std::string& text : r.messages) shown += text + '\n';
