@@ -138,6 +138,9 @@ TEST_F(TimedIoTest, WriteStringTerminatorsAndStickyFailure) {
     port_->ClearError();
     EXPECT_EQ(WriteString(*port_, text, terminator), result) << text << terminator;
     EXPECT_EQ(line_.TakeOutput(), sent) << terminator;
+    if (result == kInvalidArgument) {
+      EXPECT_EQ(port_->count, 0u) << terminator;
+    }
   }
   port_->ClearError();
   line_.SetTxRoom(3);
@@ -189,6 +192,18 @@ TEST_F(TimedIoTest, ReadBlock) {
   EXPECT_EQ(ReadBlock(*port_, buffer, 2, 500), kOk);
   EXPECT_EQ(port_->count, 2u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "AB");
+  // Bytes that are reported but never handed over still end at the deadline.
+  line_.Feed("CD");
+  line_.FailNext(TestLine::Op::kRead, kNothingReceived, 1 << 30);
+  EXPECT_EQ(ReadBlock(*port_, buffer, 2, 500), kNothingReceived);
+  line_.FailNext(TestLine::Op::kRead, kOk, 0);
+  DrainInput(*port_);
+  // What is queued is taken in reads back to back, without waiting in between.
+  line_.SetReadChunk(4);
+  line_.Feed("0123456789");
+  calls = clock_.idleCalls();
+  EXPECT_EQ(ReadBlock(*port_, buffer, 10, 500), kOk);
+  EXPECT_EQ(clock_.idleCalls(), calls);
 }
 
 TEST_F(TimedIoTest, DrainInputAndIdleWait) {
