@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -126,11 +128,18 @@ const std::string kInUse =
     "\nAnother program has the port open: ModemManager (it probes new USB serial adapters), a "
     "terminal program such as minicom or screen, or another Brelin. Close it and try again.";
 
+std::ptrdiff_t OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                       std::filesystem::directory_iterator());
+}
+
 TEST_F(PtyTest, PortIsExclusive) {
   Port* first = Open();
   ASSERT_EQ(first->status, kOk);
+  const auto descriptors = OpenDescriptors();
   Port* second = Open();  // same process, same path
   EXPECT_EQ(second->status, kPortInUse);
+  EXPECT_EQ(OpenDescriptors(), descriptors);  // the refused open let its descriptor go
   EXPECT_EQ(OpenFailureText(*second), "Cannot open serial port " + PortPath(index_) +
                                           ": Resource temporarily unavailable" + kInUse);
   EXPECT_EQ(second->ReadChar(), kNotSupported);
