@@ -173,6 +173,10 @@ TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
   }
   line_.FailNext(TestLine::Op::kModemStatus, kNotSupported);
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
+  EXPECT_EQ(port->status, kOk);
+  line_.FailNext(TestLine::Op::kModemStatus, kNoDevice);
+  EXPECT_EQ(CarrierDetect(*port), kNoDevice);
+  EXPECT_EQ(port->status, kNoDevice) << "a query that failed is a failure";
 }
 
 TEST_F(PortTest, CallersPutTheStatusWordBackAndSetTheCount) {

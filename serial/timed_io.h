@@ -34,9 +34,10 @@ int ReadCharTimed(Port& port, int timeout);
 // negative IdleHook result; a negative ReadChar code.
 int ReadLine(Port& port, char* buffer, unsigned capacity, int terminator, int timeout);
 
-// Sends text and then the terminator (0..255, kCrLf, or kNoTerminator for none). Returns the status
-// word; kInvalidArgument for a terminator out of range. The terminator is not sent when the status
-// word is negative.
+// Sends text and the terminator (0..255, kCrLf, or kNoTerminator for none) in one write: a transmit
+// queue with too little room takes the first count bytes. Returns the status word (kTxQueueFull for
+// a short write); kInvalidArgument for a terminator out of range. While the status word is negative
+// the text goes without its terminator.
 int WriteString(Port& port, const char* text, int terminator);
 
 // Exactly n bytes within timeout ms (or kNoTimeLimit): kOk; kNothingReceived on timeout (count =
