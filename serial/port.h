@@ -122,6 +122,11 @@ int CarrierDetect(Port& port);
 // The descriptor of an open Port for waiting in poll(), or -1.
 int PortDescriptor(const Port& port);
 
+// Windows: the event (a HANDLE) of an open Port that is signalled when input arrives, for waiting
+// one slice in WaitForMultipleObjects; call it again for every slice. nullptr when the driver or
+// device has none: then the slice is slept.
+void* PortArrivalEvent(Port& port);
+
 // Puts back a status word read before an attempt the caller retries (a full transmit queue), so
 // that a retry that succeeds leaves no failure behind.
 void RestoreStatus(Port& port, std::int32_t saved);

@@ -68,6 +68,7 @@ TEST_F(PortTest, OpenInstallsDriverAndRejectedSettingsStillOpen) {
   EXPECT_EQ(PortListHead(), port);
   EXPECT_EQ(line_.baudRate(), 115200);
   EXPECT_EQ(PortDescriptor(*port), -1);
+  EXPECT_EQ(PortArrivalEvent(*port), nullptr);
   EXPECT_EQ(port->Close(), kOk);
   EXPECT_FALSE(line_.isOpen());
   for (auto [baud, parity, stop, code] :

@@ -1,6 +1,8 @@
 #include "serial/timed_io.h"
 
-#ifndef _WIN32  // Windows drivers have no descriptor: the hook only pauses
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
 #endif
 
@@ -52,19 +54,25 @@ int PollIdle(Port& port) {
   static std::uint64_t lastReads = 0;
   static bool lastReady = false;
 
-  int fd = PortDescriptor(port);
   bool again = lastReady && &port == lastPort && reads == lastReads;
   lastPort = &port;
   lastReads = reads;
   lastReady = false;
-  if (fd < 0 || again) {
-    Pause(kPollSliceMs);
+#ifdef _WIN32
+  void* event = again ? nullptr : PortArrivalEvent(port);
+  if (event != nullptr) {
+    lastReady = WaitForSingleObject(event, kPollSliceMs) == WAIT_OBJECT_0;
     return 0;
   }
-#ifndef _WIN32
-  pollfd p{fd, POLLIN, 0};
-  lastReady = poll(&p, 1, kPollSliceMs) > 0;  // EINTR only ends this slice early
+#else
+  int fd = again ? -1 : PortDescriptor(port);
+  if (fd >= 0) {
+    pollfd p{fd, POLLIN, 0};
+    lastReady = poll(&p, 1, kPollSliceMs) > 0;  // EINTR only ends this slice early
+    return 0;
+  }
 #endif
+  Pause(kPollSliceMs);
   return 0;
 }
 

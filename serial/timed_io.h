@@ -14,14 +14,15 @@ inline constexpr int kCrLf = -2;
 inline constexpr int kNoTerminator = -1;
 
 // Called once per pass of every wait with the Port waited on. A negative result ends the wait with
-// that result. It must not spin: the default waits briefly in poll() on the Port's descriptor.
+// that result. It must not spin: the default waits briefly for input on the Port.
 using IdleHookFn = int (*)(Port& port);
 
 IdleHookFn IdleHook();
 void SetIdleHook(IdleHookFn hook);  // nullptr restores the default
 int CallIdleHook(Port& port);
 
-// The default hook: waits up to a short slice for input on the Port's descriptor; returns kOk.
+// The default hook: waits up to a short slice for input on the Port's descriptor (poll) or arrival
+// event (Windows), or sleeps the slice when there is neither; returns kOk.
 int PollIdle(Port& port);
 
 // One byte within timeout ms (or kNoTimeLimit): 0..255; kNothingReceived on timeout; a negative
