@@ -525,6 +525,7 @@ const Driver kPosixDriver{
     .DeleteData = DeleteData,
     .OpenDevice = OpenDevice,
     .Descriptor = Descriptor,
+    .ArrivalEvent = nullptr,
     .ExplainOpenFailure = ExplainOpenFailure,
     .ops =
         {
