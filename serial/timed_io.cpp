@@ -48,7 +48,7 @@ int CallIdleHook(Port& port) {
 }
 
 int PollIdle(Port& port) {
-  // poll() reports input that nobody reads (IdleWait) or a dead line at once, again and again.
+  // The wait reports input that nobody reads (IdleWait) or a dead line at once, again and again.
   // When it did so last time and no wait of this file has read since, the slice is slept instead.
   static const Port* lastPort = nullptr;
   static std::uint64_t lastReads = 0;
