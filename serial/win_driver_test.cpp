@@ -239,6 +239,7 @@ struct HeldWrite {
   const void* data;
   DWORD n;
   bool done = false, cancelled = false;
+  bool cancelling = false;  // cancelled, but only a waiting GetOverlappedResult sees it end
 };
 
 enum class CommEvent { kReal, kPending, kRefused };
@@ -311,11 +312,13 @@ void ReleaseWrites(int count = 1000) {
   }
 }
 
-void CancelHeldWrites() {
+// A purge ends the writes at once; CancelIo only asks, and the system ends them a little later.
+void CancelHeldWrites(bool atOnce) {
   for (HeldWrite& w : fakes.held) {
     if (w.done || w.cancelled) continue;
     w.cancelled = true;
-    SetEvent(w.record->hEvent);
+    w.cancelling = !atOnce;
+    if (atOnce) SetEvent(w.record->hEvent);
   }
 }
 
@@ -401,7 +404,7 @@ class FakedComPortTest : public ComPortTest {
           *n = w->n;
           return TRUE;
         }
-        if (w->cancelled) {
+        if (w->cancelled && (!w->cancelling || wait)) {
           fakes.calls.push_back("write cancelled");
           SetLastError(ERROR_OPERATION_ABORTED);
           return FALSE;
@@ -412,7 +415,7 @@ class FakedComPortTest : public ComPortTest {
       }
       if (o == fakes.eventRecord && fakes.commEvent == CommEvent::kPending) {
         if (fakes.eventFired) return TRUE;
-        if (fakes.eventCancelled) {
+        if (fakes.eventCancelled && wait) {
           fakes.calls.push_back("arrival wait cancelled");
           SetLastError(ERROR_OPERATION_ABORTED);
           return FALSE;
@@ -435,7 +438,12 @@ class FakedComPortTest : public ComPortTest {
     };
     calls.GetCommState = [](HANDLE h, LPDCB dcb) {
       BOOL ok = RealWinCalls().GetCommState(h, dcb);
-      dcb->fAbortOnError = 1;  // as a device set up by another program may be
+      // As a device set up by another program may be.
+      dcb->fAbortOnError = 1;
+      dcb->fOutxCtsFlow = dcb->fOutxDsrFlow = 1;
+      dcb->fRtsControl = RTS_CONTROL_HANDSHAKE;
+      dcb->fDtrControl = DTR_CONTROL_HANDSHAKE;
+      dcb->fOutX = dcb->fInX = 0;
       return ok;
     };
     calls.SetCommState = [](HANDLE h, LPDCB dcb) {
@@ -453,7 +461,7 @@ class FakedComPortTest : public ComPortTest {
     };
     calls.PurgeComm = [](HANDLE h, DWORD flags) {
       fakes.purged = flags;
-      if ((flags & PURGE_TXABORT) != 0) CancelHeldWrites();
+      if ((flags & PURGE_TXABORT) != 0) CancelHeldWrites(true);
       return RealWinCalls().PurgeComm(h, flags);
     };
     calls.GetCommModemStatus = [](HANDLE, LPDWORD bits) -> BOOL {
@@ -499,17 +507,22 @@ class FakedComPortTest : public ComPortTest {
     };
     calls.CancelIo = [](HANDLE h) {
       fakes.calls.push_back("cancel");
-      CancelHeldWrites();
+      CancelHeldWrites(false);
       if (fakes.commEvent == CommEvent::kPending && fakes.eventRecord != nullptr &&
           !fakes.eventFired) {
         fakes.eventCancelled = true;
-        SetEvent(fakes.eventRecord->hEvent);
       }
       return RealWinCalls().CancelIo(h);
     };
     calls.WaitForMultipleObjects = [](DWORD count, const HANDLE* handles, BOOL all,
                                       DWORD ms) -> DWORD {
-      fakes.calls.push_back("grace " + std::to_string(ms) + " ms for " + std::to_string(count));
+      // Names the writes in flight it was given.
+      auto pending = std::count_if(handles, handles + count, [](HANDLE h) {
+        return std::any_of(fakes.held.begin(), fakes.held.end(), [h](const HeldWrite& w) {
+          return !w.done && !w.cancelled && w.record->hEvent == h;
+        });
+      });
+      fakes.calls.push_back("grace " + std::to_string(ms) + " ms for " + std::to_string(pending));
       if (fakes.releaseInGrace) ReleaseWrites();
       // What the line still holds never finishes: the wait ends without the real time passing.
       return RealWinCalls().WaitForMultipleObjects(count, handles, all, Holding() ? 0 : ms);
@@ -717,6 +730,7 @@ TEST_F(FakedComPortTest, LineControlReachesTheDevice) {
       {"DTR dropped", [](Port& p) { return p.SetDtr(0); }, "CTS 0 RTS 0 DSR 0 DTR 0 X 00"},
   };
   Port* port = OpenCom1();
+  EXPECT_EQ(fakes.flow, "CTS 0 RTS 1 DSR 0 DTR 1 X 00") << "whatever the device had before";
   for (const auto& step : steps) {
     fakes.flow.clear();
     EXPECT_EQ(step.change(*port), kOk) << step.name;
@@ -835,24 +849,30 @@ TEST_F(FakedComPortTest, OpenAndCloseReleaseEveryHandle) {
 // The last command sent reaches the line before DTR and RTS drop; what the line still holds after
 // the grace wait is cancelled, and waited for, before the records and the copy go.
 TEST_F(FakedComPortTest, CloseLetsWritesFinishBeforeTheLinesDrop) {
-  for (bool lineMoves : {true, false}) {
-    SCOPED_TRACE(lineMoves);
+  enum class Line { kDone, kMovesInGrace, kHeld };
+  const std::vector<std::string> dropLines{"CLRDTR", "CLRRTS"};
+  const struct {
+    Line line;
+    std::vector<std::string> closing;
+  } cases[] = {
+      {Line::kDone, {"write finished", "write finished"}},  // nothing left to wait for
+      {Line::kMovesInGrace, {"grace 2000 ms for 2", "write finished", "write finished"}},
+      {Line::kHeld, {"grace 2000 ms for 2", "cancel", "write cancelled", "write cancelled"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.line));
     fakes.held.clear();
     fakes.commEvent = CommEvent::kRefused;
     Port* port = OpenCom1();
     fakes.holdWrites = true;
-    fakes.releaseInGrace = lineMoves;
+    fakes.releaseInGrace = c.line == Line::kMovesInGrace;
     EXPECT_EQ(WriteString(*port, "LOCK", '\n'), kOk);
     EXPECT_EQ(port->WriteChar('x'), kOk);
+    if (c.line == Line::kDone) ReleaseWrites();
     fakes.calls.clear();
     EXPECT_EQ(port->Close(), kOk);
-    std::vector<std::string> expected{"grace 2000 ms for 2"};
-    if (lineMoves) {
-      expected.insert(expected.end(), {"write finished", "write finished"});
-    } else {
-      expected.insert(expected.end(), {"cancel", "write cancelled", "write cancelled"});
-    }
-    expected.insert(expected.end(), {"CLRDTR", "CLRRTS"});
+    std::vector<std::string> expected = c.closing;
+    expected.insert(expected.end(), dropLines.begin(), dropLines.end());
     ASSERT_GT(fakes.calls.size(), expected.size());
     fakes.calls.resize(expected.size());
     EXPECT_EQ(fakes.calls, expected);
