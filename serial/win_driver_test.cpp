@@ -247,9 +247,9 @@ enum class CommEvent { kReal, kPending, kRefused };
 struct Fakes {
   DWORD openFailure = 0;  // CreateFileA fails with this error
   DWORD outQueued = 0, errorsOnce = 0, modemBits = 0;
-  int inQueued = -1;                            // cbInQue to report; -1: what the device holds
-  DWORD clearCommFailure = 0, readFailure = 0;  // these calls fail with this error
-  DWORD modemFailure = 0;                       // GetCommModemStatus fails with this error
+  int inQueued = -1;  // cbInQue to report; -1: what the device holds
+  DWORD clearCommFailure = 0, readFailure = 0, writeFailure = 0;  // these calls fail so
+  DWORD modemFailure = 0;        // GetCommModemStatus fails with this error
   bool holdWrites = false;       // writes stay in flight until ReleaseWrites or a cancel
   bool releaseInGrace = false;   // the held writes finish while Close waits for them
   bool readLeftPending = false;  // the real read is done, but reported as still in progress
@@ -389,6 +389,10 @@ class FakedComPortTest : public ComPortTest {
     };
     calls.WriteFile = [](HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) {
       fakes.writtenFrom = data;
+      if (fakes.writeFailure != 0) {
+        SetLastError(fakes.writeFailure);
+        return FALSE;
+      }
       std::erase_if(fakes.held, [o](const HeldWrite& w) { return w.record == o; });
       if (!fakes.holdWrites) return RealWinCalls().WriteFile(h, data, n, written, o);
       ResetEvent(o->hEvent);
@@ -701,6 +705,13 @@ TEST_F(FakedComPortTest, DeviceFailuresAreReportedNotTakenForData) {
   EXPECT_EQ(port->ReadChar(), kPortInUse);
   EXPECT_EQ(port->count, 0u);
   EXPECT_EQ(port->status, kPortInUse);
+  port->ClearError();
+  fakes.writeFailure = ERROR_OPERATION_ABORTED;  // refused after a line error
+  int clears = fakes.clears;
+  EXPECT_EQ(port->WriteChar('w'), kTxQueueFull) << "nothing was taken";
+  EXPECT_EQ(port->count, 0u);
+  EXPECT_EQ(fakes.clears - clears, 2) << "cleared, so that the next write can go";
+  fakes.writeFailure = 0;
   port->ClearError();
   fakes.clearCommFailure = ERROR_GEN_FAILURE;  // an adapter that was pulled
   EXPECT_EQ(port->RxUsed(), kPlatformFailure);
