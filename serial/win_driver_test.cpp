@@ -242,7 +242,7 @@ struct HeldWrite {
   bool cancelling = false;  // cancelled, but only a waiting GetOverlappedResult sees it end
 };
 
-enum class CommEvent { kReal, kPending, kRefused };
+enum class CommEvent { kReal, kPending, kAtOnce, kRefused };
 
 struct Fakes {
   DWORD openFailure = 0;  // CreateFileA fails with this error
@@ -267,9 +267,9 @@ struct Fakes {
   std::vector<HeldWrite> held;
   const void* writtenFrom = nullptr;
   OVERLAPPED* readRecord = nullptr;
-  std::string flow;       // the flow control fields of the last DCB applied
-  int abortOnError = -1;  // fAbortOnError of the last DCB applied
-  DWORD purged = 0;       // PurgeComm's flags
+  std::string flow;  // the flow control fields of the last DCB applied
+  std::string mode;  // the other fields of the last DCB applied that open sets
+  DWORD purged = 0;  // PurgeComm's flags
   std::vector<std::string> calls;
   std::vector<HANDLE> made, closed;
 } fakes;
@@ -417,6 +417,7 @@ class FakedComPortTest : public ComPortTest {
         SetLastError(ERROR_IO_INCOMPLETE);
         return FALSE;
       }
+      if (o == fakes.eventRecord && fakes.commEvent == CommEvent::kAtOnce) return TRUE;
       if (o == fakes.eventRecord && fakes.commEvent == CommEvent::kPending) {
         if (fakes.eventFired) return TRUE;
         if (fakes.eventCancelled && wait) {
@@ -443,7 +444,8 @@ class FakedComPortTest : public ComPortTest {
     calls.GetCommState = [](HANDLE h, LPDCB dcb) {
       BOOL ok = RealWinCalls().GetCommState(h, dcb);
       // As a device set up by another program may be.
-      dcb->fAbortOnError = 1;
+      dcb->fAbortOnError = dcb->fParity = dcb->fNull = 1;
+      dcb->fBinary = 0;
       dcb->fOutxCtsFlow = dcb->fOutxDsrFlow = 1;
       dcb->fRtsControl = RTS_CONTROL_HANDSHAKE;
       dcb->fDtrControl = DTR_CONTROL_HANDSHAKE;
@@ -452,7 +454,9 @@ class FakedComPortTest : public ComPortTest {
     };
     calls.SetCommState = [](HANDLE h, LPDCB dcb) {
       fakes.flow = Flow(*dcb);
-      fakes.abortOnError = static_cast<int>(dcb->fAbortOnError);
+      fakes.mode = "binary " + std::to_string(dcb->fBinary) + " parity " +
+                   std::to_string(dcb->fParity) + " null " + std::to_string(dcb->fNull) +
+                   " abort " + std::to_string(dcb->fAbortOnError);
       return RealWinCalls().SetCommState(h, dcb);
     };
     calls.SetCommTimeouts = [](HANDLE h, LPCOMMTIMEOUTS t) {
@@ -493,6 +497,10 @@ class FakedComPortTest : public ComPortTest {
         case CommEvent::kRefused:
           SetLastError(ERROR_INVALID_PARAMETER);
           return FALSE;
+        case CommEvent::kAtOnce:
+          ResetEvent(o->hEvent);  // left to the caller, as a call that ends at once may
+          *mask = EV_RXCHAR;
+          return TRUE;
         case CommEvent::kPending:
           break;
       }
@@ -565,6 +573,7 @@ TEST_F(FakedComPortTest, OpenFailuresSayWhatHappenedWhereAndWhatToDo) {
     ASSERT_TRUE(text.starts_with(start) && text.ends_with(end)) << text;
     const std::string words = text.substr(start.size(), text.size() - start.size() - end.size());
     EXPECT_FALSE(words.empty());
+    EXPECT_FALSE(words.starts_with("error ")) << "the system has words for " << c.error;
     EXPECT_EQ(words.find_first_of("\r\n"), std::string::npos) << words;
     EXPECT_NE(words.back(), '.') << words;
     EXPECT_EQ(port->Close(), kOk);
@@ -664,7 +673,6 @@ TEST_F(FakedComPortTest, WritesInFlightKeepTheirBytesRoundTheCopyAndTheirRecords
 // A line error aborts reads on a device that keeps abort-on-error: cleared, and read as nothing.
 TEST_F(FakedComPortTest, ReadsEndedByALineErrorAreClearedAndReadAsNothing) {
   Port* port = OpenCom1();
-  EXPECT_EQ(fakes.abortOnError, 0) << "the device's abort-on-error is switched off at open";
   fakes.inQueued = 1;
   fakes.readFailure = ERROR_OPERATION_ABORTED;
   int clears = fakes.clears;
@@ -742,6 +750,7 @@ TEST_F(FakedComPortTest, LineControlReachesTheDevice) {
   };
   Port* port = OpenCom1();
   EXPECT_EQ(fakes.flow, "CTS 0 RTS 1 DSR 0 DTR 1 X 00") << "whatever the device had before";
+  EXPECT_EQ(fakes.mode, "binary 1 parity 0 null 0 abort 0") << "and abort-on-error off";
   for (const auto& step : steps) {
     fakes.flow.clear();
     EXPECT_EQ(step.change(*port), kOk) << step.name;
@@ -824,11 +833,22 @@ TEST_F(FakedComPortTest, ArrivalEventWakesTheIdleHookAndEndsWithClose) {
   EXPECT_EQ(fakes.calls[0], "cancel");
   EXPECT_EQ(fakes.calls[1], "arrival wait cancelled") << "waited for before the record goes";
 
+  fakes.commEvent = CommEvent::kAtOnce;  // input was there already
+  port = OpenCom1();
+  event = static_cast<HANDLE>(PortArrivalEvent(*port));
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(PortArrivalEvent(*port), event);
+  EXPECT_EQ(fakes.commEvents, 3) << "handed out once more as fired before it is armed again";
+  EXPECT_EQ(PortArrivalEvent(*port), event);
+  EXPECT_EQ(fakes.commEvents, 4);
+  EXPECT_EQ(port->Close(), kOk);
+
   fakes.commEvent = CommEvent::kRefused;
   port = OpenCom1();
   EXPECT_EQ(PortArrivalEvent(*port), nullptr) << "the timed slice instead";
   EXPECT_EQ(PortArrivalEvent(*port), nullptr);
-  EXPECT_EQ(fakes.commEvents, 3) << "a refused wait is not tried again every slice";
+  EXPECT_EQ(fakes.commEvents, 5) << "a refused wait is not tried again every slice";
 }
 
 TEST_F(FakedComPortTest, OpenAndCloseReleaseEveryHandle) {
