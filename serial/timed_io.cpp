@@ -1,8 +1,6 @@
 #include "serial/timed_io.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32  // Windows drivers have no descriptor: the hook only pauses
 #include <poll.h>
 #endif
 
@@ -48,31 +46,25 @@ int CallIdleHook(Port& port) {
 }
 
 int PollIdle(Port& port) {
-  // The wait reports input that nobody reads (IdleWait) or a dead line at once, again and again.
+  // poll() reports input that nobody reads (IdleWait) or a dead line at once, again and again.
   // When it did so last time and no wait of this file has read since, the slice is slept instead.
   static const Port* lastPort = nullptr;
   static std::uint64_t lastReads = 0;
   static bool lastReady = false;
 
+  int fd = PortDescriptor(port);
   bool again = lastReady && &port == lastPort && reads == lastReads;
   lastPort = &port;
   lastReads = reads;
   lastReady = false;
-#ifdef _WIN32
-  void* event = again ? nullptr : PortArrivalEvent(port);
-  if (event != nullptr) {
-    lastReady = WaitForSingleObject(event, kPollSliceMs) == WAIT_OBJECT_0;
+  if (fd < 0 || again) {
+    Pause(kPollSliceMs);
     return 0;
   }
-#else
-  int fd = again ? -1 : PortDescriptor(port);
-  if (fd >= 0) {
-    pollfd p{fd, POLLIN, 0};
-    lastReady = poll(&p, 1, kPollSliceMs) > 0;  // EINTR only ends this slice early
-    return 0;
-  }
+#ifndef _WIN32
+  pollfd p{fd, POLLIN, 0};
+  lastReady = poll(&p, 1, kPollSliceMs) > 0;  // EINTR only ends this slice early
 #endif
-  Pause(kPollSliceMs);
   return 0;
 }
 

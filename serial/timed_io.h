@@ -21,8 +21,8 @@ IdleHookFn IdleHook();
 void SetIdleHook(IdleHookFn hook);  // nullptr restores the default
 int CallIdleHook(Port& port);
 
-// The default hook: waits up to a short slice for input on the Port's descriptor (poll) or arrival
-// event (Windows), or sleeps the slice when there is neither; returns kOk.
+// The default hook: waits up to a short slice for input on the Port's descriptor, or sleeps the
+// slice when there is none (Windows); returns kOk.
 int PollIdle(Port& port);
 
 // One byte within timeout ms (or kNoTimeLimit): 0..255; kNothingReceived on timeout; a negative
