@@ -24,6 +24,10 @@ struct Driver {
   // Descriptor that becomes readable when input arrives, for idle hooks that wait in poll();
   // -1 when there is none (the in-memory test driver).
   int (*Descriptor)(const Port&);
+  // The Windows counterpart: an event handle that is signalled when input arrives, for idle hooks
+  // that wait in WaitForMultipleObjects; null when there is none. Called once per wait slice: an
+  // event that has fired is handed out once more (still signalled), then the wait is armed again.
+  void* (*ArrivalEvent)(Port&);
   // OpenFailureText for one of its Ports; null: the text the status word alone gives.
   std::string (*ExplainOpenFailure)(const Port&);
   PortOps ops;

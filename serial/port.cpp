@@ -311,6 +311,11 @@ int PortDescriptor(const Port& port) {
   return port.driver->Descriptor(port);
 }
 
+void* PortArrivalEvent(Port& port) {
+  if (port.driver == nullptr || port.driver->ArrivalEvent == nullptr) return nullptr;
+  return port.driver->ArrivalEvent(port);
+}
+
 void RestoreStatus(Port& port, std::int32_t saved) {
   port.status = saved;
 }

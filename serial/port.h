@@ -43,8 +43,10 @@ struct PortOps {
   int (*ReadBuffer)(Port&, void* buffer, unsigned n);
   int (*Dump)(Port&, const DumpSink& out);
   int (*SendBreak)(Port&, int milliseconds);
-  int (*ModemStatus)(Port&);  // 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 CD
-  int (*LineStatus)(Port&);   // 0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break
+  // 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 CD; kNotSupported, with the status word left alone, for a
+  // device without modem lines.
+  int (*ModemStatus)(Port&);
+  int (*LineStatus)(Port&);  // 0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break
   int (*ClearLineStatus)(Port&);
   int (*SpareOp2)(Port&);     // unused
   void (*ClearError)(Port&);  // status word = kOk; never replaced by a driver
@@ -119,6 +121,11 @@ int CarrierDetect(Port& port);
 
 // The descriptor of an open Port for waiting in poll(), or -1.
 int PortDescriptor(const Port& port);
+
+// Windows: the event (a HANDLE) of an open Port that is signalled when input arrives, for waiting
+// one slice in WaitForMultipleObjects; call it again for every slice. nullptr when the driver or
+// device has none: then the slice is slept.
+void* PortArrivalEvent(Port& port);
 
 // Puts back a status word read before an attempt the caller retries (a full transmit queue), so
 // that a retry that succeeds leaves no failure behind.

@@ -68,6 +68,7 @@ TEST_F(PortTest, OpenInstallsDriverAndRejectedSettingsStillOpen) {
   EXPECT_EQ(PortListHead(), port);
   EXPECT_EQ(line_.baudRate(), 115200);
   EXPECT_EQ(PortDescriptor(*port), -1);
+  EXPECT_EQ(PortArrivalEvent(*port), nullptr);
   EXPECT_EQ(port->Close(), kOk);
   EXPECT_FALSE(line_.isOpen());
   for (auto [baud, parity, stop, code] :
@@ -175,6 +176,10 @@ TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
   }
   line_.FailNext(TestLine::Op::kModemStatus, kNotSupported);
   EXPECT_EQ(CarrierDetect(*port), kNotSupported);
+  EXPECT_EQ(port->status, kOk);
+  line_.FailNext(TestLine::Op::kModemStatus, kNoDevice);
+  EXPECT_EQ(CarrierDetect(*port), kNoDevice);
+  EXPECT_EQ(port->status, kNoDevice) << "a query that failed is a failure";
 }
 
 TEST_F(PortTest, CallersPutTheStatusWordBackAndSetTheCount) {

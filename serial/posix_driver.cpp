@@ -418,10 +418,11 @@ int SendBreak(Port& port, int milliseconds) {
 }
 
 // A pty has no modem lines: not supported, which CarrierDetect's callers read as "carrier present".
+// That is an answer, not a failure: the status word is left alone.
 int ModemStatus(Port& port) {
   int bits = 0;
   if (Ioctl(Data(port).fd, TIOCMGET, &bits) != 0) {
-    return Fail(port, errno == ENOTTY || errno == EINVAL ? kNotSupported : MapSystemError(errno));
+    return errno == ENOTTY || errno == EINVAL ? kNotSupported : Fail(port, MapSystemError(errno));
   }
   return ((bits & TIOCM_CTS) ? 0x10 : 0) | ((bits & TIOCM_DSR) ? 0x20 : 0) |
          ((bits & TIOCM_RNG) ? 0x40 : 0) | ((bits & TIOCM_CAR) ? 0x80 : 0);
@@ -524,6 +525,7 @@ const Driver kPosixDriver{
     .DeleteData = DeleteData,
     .OpenDevice = OpenDevice,
     .Descriptor = Descriptor,
+    .ArrivalEvent = nullptr,
     .ExplainOpenFailure = ExplainOpenFailure,
     .ops =
         {

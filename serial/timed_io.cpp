@@ -4,7 +4,7 @@
 #include <poll.h>
 #endif
 
-#include <cstring>
+#include <string>
 
 #include "serial/clock.h"
 
@@ -139,14 +139,12 @@ int WriteString(Port& port, const char* text, int terminator) {
     port.status = kInvalidArgument;
     return kInvalidArgument;
   }
-  port.WriteBuffer(text, static_cast<unsigned>(std::strlen(text)));
-  if (port.status < 0) return port.status;
-  if (terminator >= 0) {
-    port.WriteChar(terminator);
-  } else if (terminator == kCrLf) {
-    port.WriteChar('\r');
-    port.WriteChar('\n');
-  }
+  // One write: a driver that answers with the room left must not take the text and then refuse
+  // its terminator alone. A failure left in the status word still sends the text without one.
+  std::string line(text);
+  if (port.status >= 0 && terminator >= 0) line += static_cast<char>(terminator);
+  if (port.status >= 0 && terminator == kCrLf) line += "\r\n";
+  port.WriteBuffer(line.data(), static_cast<unsigned>(line.size()));
   return port.status;
 }
 

@@ -14,14 +14,15 @@ inline constexpr int kCrLf = -2;
 inline constexpr int kNoTerminator = -1;
 
 // Called once per pass of every wait with the Port waited on. A negative result ends the wait with
-// that result. It must not spin: the default waits briefly in poll() on the Port's descriptor.
+// that result. It must not spin: the default waits briefly for input on the Port.
 using IdleHookFn = int (*)(Port& port);
 
 IdleHookFn IdleHook();
 void SetIdleHook(IdleHookFn hook);  // nullptr restores the default
 int CallIdleHook(Port& port);
 
-// The default hook: waits up to a short slice for input on the Port's descriptor; returns kOk.
+// The default hook: waits up to a short slice for input on the Port's descriptor, or sleeps the
+// slice when there is none (Windows); returns kOk.
 int PollIdle(Port& port);
 
 // One byte within timeout ms (or kNoTimeLimit): 0..255; kNothingReceived on timeout; a negative
@@ -34,9 +35,10 @@ int ReadCharTimed(Port& port, int timeout);
 // negative IdleHook result; a negative ReadChar code.
 int ReadLine(Port& port, char* buffer, unsigned capacity, int terminator, int timeout);
 
-// Sends text and then the terminator (0..255, kCrLf, or kNoTerminator for none). Returns the status
-// word; kInvalidArgument for a terminator out of range. The terminator is not sent when the status
-// word is negative.
+// Sends text and the terminator (0..255, kCrLf, or kNoTerminator for none) in one write: a transmit
+// queue with too little room takes the first count bytes. Returns the status word (kTxQueueFull for
+// a short write); kInvalidArgument for a terminator out of range. While the status word is negative
+// the text goes without its terminator.
 int WriteString(Port& port, const char* text, int terminator);
 
 // Exactly n bytes within timeout ms (or kNoTimeLimit): kOk; kNothingReceived on timeout (count =

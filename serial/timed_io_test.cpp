@@ -147,13 +147,21 @@ TEST_F(TimedIoTest, WriteStringTerminatorsAndStickyFailure) {
   EXPECT_EQ(WriteString(*port_, "ABCDEF", 10), kTxQueueFull);
   EXPECT_EQ(line_.TakeOutput(), "ABC");
   EXPECT_EQ(port_->count, 3u);
+  int writes = 0;  // the peer runs after each write that took bytes
+  line_.SetPeer([&](TestLine&) { ++writes; });
+  port_->ClearError();
+  line_.SetTxRoom(3);
+  EXPECT_EQ(WriteString(*port_, "GH", kCrLf), kTxQueueFull);
+  EXPECT_EQ(line_.TakeOutput(), "GH\r");
+  EXPECT_EQ(writes, 1) << "text and terminator in one write";
+  line_.SetPeer(nullptr);
   line_.SetUnlimitedTx();
   EXPECT_EQ(WriteString(*port_, "GH", 10), kTxQueueFull);  // text goes, terminator does not
   EXPECT_EQ(line_.TakeOutput(), "GH");
   port_->ClearError();
   EXPECT_EQ(WriteString(*port_, "GH", kCrLf), kOk);
   EXPECT_EQ(line_.TakeOutput(), "GH\r\n");
-  EXPECT_EQ(port_->count, 1u);  // the last write made
+  EXPECT_EQ(port_->count, 4u);
 }
 
 TEST_F(TimedIoTest, ReadBlock) {

@@ -18,9 +18,27 @@ namespace {
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
 constexpr std::uint32_t kReportedLineErrors = 0x1E;  // overrun, parity, framing, break
-// How long Close lets a write still in flight finish before cancelling it: 1050 bytes at 9600
-// baud take about 1.1 s.
+// How long Close lets the writes still in flight finish before cancelling them: 1050 bytes at
+// 9600 baud take about 1.1 s.
 constexpr DWORD kCloseWriteGraceMs = 2000;
+// Writes that may be in flight at once. A line held by CTS or XOFF keeps them all; then the
+// transmit queue is full as far as callers are concerned.
+constexpr int kWriteSlots = 16;
+constexpr DWORD kTxRing = kDefaultOutQueueSize;
+
+// One write handed to the device: its record (with its own event) and its slice of the copy ring.
+struct WriteSlot {
+  OVERLAPPED overlapped;
+  DWORD length;
+};
+
+// The wait for input behind ArrivalEvent.
+enum class Arrival {
+  kOff,      // not armed yet
+  kWaiting,  // WaitCommEvent in flight
+  kFired,    // it ended; handed out once more, armed again at the next request
+  kRefused,  // the device refused the wait or the event mask: no event for this Port
+};
 
 struct WindowsPortData {
   std::int32_t inQueueSize;
@@ -31,14 +49,21 @@ struct WindowsPortData {
   std::uint32_t uartWord;  // never set by this driver; shown by Dump
   HANDLE handle;
   COMMTIMEOUTS savedTimeouts;
-  // One record per direction, each with its own event: a write left in flight must not satisfy
-  // the wait of a read that follows it.
+  // Every record has its own event: a write left in flight must not satisfy the wait of a read
+  // that follows it.
   OVERLAPPED readOverlapped;
-  OVERLAPPED writeOverlapped;
-  bool writeInFlight;
-  // The bytes of the write in flight. The device reads them after WriteBuffer has returned, when
-  // the caller's buffer may be gone.
-  unsigned char txCopy[kDefaultOutQueueSize];
+  // Writes in flight, oldest first: writes[(firstWrite + i) % kWriteSlots] for i below
+  // writesInFlight. Their bytes lie in that order round txCopy from txStart, txHeld of them: the
+  // device reads them after WriteBuffer has returned, when the caller's buffer may be gone.
+  WriteSlot writes[kWriteSlots];
+  int firstWrite;
+  int writesInFlight;
+  DWORD txStart;
+  DWORD txHeld;
+  unsigned char txCopy[kTxRing];
+  OVERLAPPED arrivalOverlapped;
+  DWORD arrivalMask;  // what WaitCommEvent reports
+  Arrival arrival;
 };
 
 VersionSource versionSource = nullptr;
@@ -51,11 +76,18 @@ const WinCalls kReal{
     .ReadFile = ::ReadFile,
     .WriteFile = ::WriteFile,
     .GetOverlappedResult = ::GetOverlappedResult,
+    .GetCommState = ::GetCommState,
     .SetCommState = ::SetCommState,
     .SetCommTimeouts = ::SetCommTimeouts,
     .PurgeComm = ::PurgeComm,
     .GetCommModemStatus = ::GetCommModemStatus,
     .EscapeCommFunction = ::EscapeCommFunction,
+    .SetCommMask = ::SetCommMask,
+    .WaitCommEvent = ::WaitCommEvent,
+    .SetCommBreak = ::SetCommBreak,
+    .ClearCommBreak = ::ClearCommBreak,
+    .CancelIo = ::CancelIo,
+    .WaitForMultipleObjects = ::WaitForMultipleObjects,
 };
 WinCalls sys = kReal;
 
@@ -133,15 +165,102 @@ int ApplyDcb(Port& port) {
   return sys.SetCommState(d.handle, &d.dcb) ? kOk : Fail(port, LastError());
 }
 
-// A write still in flight owns txCopy and writeOverlapped; wait for it before reusing them.
-void FinishWrite(WindowsPortData& d, DWORD timeoutMs) {
-  if (!d.writeInFlight) return;
-  if (WaitForSingleObject(d.writeOverlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-    CancelIo(d.handle);
+// A record ready for its next operation; its event stays.
+void Rearm(OVERLAPPED& overlapped) {
+  HANDLE event = overlapped.hEvent;
+  overlapped = OVERLAPPED{};
+  overlapped.hEvent = event;
+}
+
+// True when the operation of the record has ended, well or not; never waits.
+bool Ended(HANDLE handle, OVERLAPPED& overlapped) {
+  DWORD n = 0;
+  return sys.GetOverlappedResult(handle, &overlapped, &n, FALSE) ||
+         GetLastError() != ERROR_IO_INCOMPLETE;
+}
+
+WriteSlot& OldestWrite(WindowsPortData& d) {
+  return d.writes[d.firstWrite];
+}
+
+void RetireOldestWrite(WindowsPortData& d) {
+  WriteSlot& w = OldestWrite(d);
+  d.txStart = (d.txStart + w.length) % kTxRing;
+  d.txHeld -= w.length;
+  d.firstWrite = (d.firstWrite + 1) % kWriteSlots;
+  d.writesInFlight--;
+}
+
+// Retires the writes the device has finished. A port sends in order, so the first one still in
+// flight ends the search.
+void ReapWrites(WindowsPortData& d) {
+  while (d.writesInFlight > 0 && Ended(d.handle, OldestWrite(d).overlapped)) RetireOldestWrite(d);
+}
+
+// Bytes a write may take now: the room in the device's queue, in the copy ring and in the slots
+// (the last free slot can only take the ring up to its end).
+unsigned WriteRoom(const WindowsPortData& d, DWORD outQueued) {
+  if (d.writesInFlight == kWriteSlots) return 0;
+  DWORD room =
+      std::min<DWORD>(static_cast<DWORD>(Room(d.outQueueSize, outQueued)), kTxRing - d.txHeld);
+  if (d.writesInFlight == kWriteSlots - 1) {
+    room = std::min(room, kTxRing - (d.txStart + d.txHeld) % kTxRing);
   }
-  DWORD done = 0;
-  sys.GetOverlappedResult(d.handle, &d.writeOverlapped, &done, TRUE);
-  d.writeInFlight = false;
+  return room;
+}
+
+// Copies up to n bytes to where the ring ends (not past its end) and hands them to the device;
+// the number taken, or 0 when the device refused them.
+DWORD StartWrite(WindowsPortData& d, const unsigned char* bytes, DWORD n) {
+  const DWORD at = (d.txStart + d.txHeld) % kTxRing;
+  const DWORD length = std::min(n, kTxRing - at);
+  WriteSlot& w = d.writes[(d.firstWrite + d.writesInFlight) % kWriteSlots];
+  std::memcpy(d.txCopy + at, bytes, length);
+  Rearm(w.overlapped);
+  DWORD written = 0;
+  if (!sys.WriteFile(d.handle, d.txCopy + at, length, &written, &w.overlapped) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    return 0;
+  }
+  // Done at once or in flight: the slice is held until the record says the write has ended.
+  w.length = length;
+  d.txHeld += length;
+  d.writesInFlight++;
+  return length;
+}
+
+// Starts the wait for input; a device that refuses it gives this Port no arrival event.
+void ArmArrival(WindowsPortData& d) {
+  Rearm(d.arrivalOverlapped);
+  if (sys.WaitCommEvent(d.handle, &d.arrivalMask, &d.arrivalOverlapped)) {
+    SetEvent(d.arrivalOverlapped.hEvent);  // ended at once: the waiter must not sleep
+    d.arrival = Arrival::kWaiting;
+  } else {
+    d.arrival = GetLastError() == ERROR_IO_PENDING ? Arrival::kWaiting : Arrival::kRefused;
+  }
+}
+
+// Lets the writes in flight reach the line for a while, cancels what is left (the arrival wait
+// too), and waits until the system has let go of every record and of the copy ring.
+void StopIo(WindowsPortData& d) {
+  ReapWrites(d);
+  if (d.writesInFlight > 0) {
+    HANDLE events[kWriteSlots];
+    for (int i = 0; i < d.writesInFlight; ++i) {
+      events[i] = d.writes[(d.firstWrite + i) % kWriteSlots].overlapped.hEvent;
+    }
+    sys.WaitForMultipleObjects(static_cast<DWORD>(d.writesInFlight), events, TRUE,
+                               kCloseWriteGraceMs);
+    ReapWrites(d);
+  }
+  const bool waiting = d.arrival == Arrival::kWaiting;
+  if (d.writesInFlight > 0 || waiting) sys.CancelIo(d.handle);
+  DWORD n = 0;
+  for (; d.writesInFlight > 0; RetireOldestWrite(d)) {
+    sys.GetOverlappedResult(d.handle, &OldestWrite(d).overlapped, &n, TRUE);
+  }
+  if (waiting) sys.GetOverlappedResult(d.handle, &d.arrivalOverlapped, &n, TRUE);
+  d.arrival = Arrival::kOff;
 }
 
 int PlatformCheck() {
@@ -156,7 +275,10 @@ void DeleteData(void* data) {
   auto* d = static_cast<WindowsPortData*>(data);
   if (d != nullptr) {
     if (d->readOverlapped.hEvent != nullptr) sys.CloseHandle(d->readOverlapped.hEvent);
-    if (d->writeOverlapped.hEvent != nullptr) sys.CloseHandle(d->writeOverlapped.hEvent);
+    for (WriteSlot& w : d->writes) {
+      if (w.overlapped.hEvent != nullptr) sys.CloseHandle(w.overlapped.hEvent);
+    }
+    if (d->arrivalOverlapped.hEvent != nullptr) sys.CloseHandle(d->arrivalOverlapped.hEvent);
   }
   std::free(data);
 }
@@ -175,25 +297,32 @@ int OpenDevice(Port& port, int portNumber) {
   if (handle == INVALID_HANDLE_VALUE) return FailOpen(port);
   d.handle = handle;
 
-  d.readOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  d.writeOverlapped.hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (d.readOverlapped.hEvent == nullptr || d.writeOverlapped.hEvent == nullptr) {
-    FailOpen(port);
-    sys.CloseHandle(handle);
-    d.handle = nullptr;
-    return port.status;
+  OVERLAPPED* records[kWriteSlots + 2] = {&d.readOverlapped, &d.arrivalOverlapped};
+  for (int i = 0; i < kWriteSlots; ++i) records[i + 2] = &d.writes[i].overlapped;
+  for (OVERLAPPED* record : records) {
+    record->hEvent = sys.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (record->hEvent == nullptr) {
+      FailOpen(port);
+      sys.CloseHandle(handle);
+      d.handle = nullptr;
+      return port.status;
+    }
   }
 
   SetupComm(handle, static_cast<DWORD>(d.inQueueSize), d.outQueueSize);
   DWORD mask = 0;
   GetCommMask(handle, &mask);
   d.savedMask = mask;
-  SetCommMask(handle, 0);  // no events are used
+  // Only the arrival of input is waited for, and only once ArrivalEvent is asked for.
+  d.arrival = sys.SetCommMask(handle, EV_RXCHAR) ? Arrival::kOff : Arrival::kRefused;
 
   DCB& dcb = d.dcb;
   dcb.DCBlength = sizeof(DCB);
-  GetCommState(handle, &dcb);
+  sys.GetCommState(handle, &dcb);
   dcb.fBinary = 1;
+  // A line error must not turn every read and write into a failure until ClearCommError: the
+  // errors are collected for LineStatus instead.
+  dcb.fAbortOnError = 0;
   dcb.fParity = 0;
   dcb.fOutxCtsFlow = 0;
   dcb.fOutxDsrFlow = 0;
@@ -273,13 +402,16 @@ int SetRts(Port& port, int on) {
 int TxFree(Port& port) {
   COMSTAT stat;
   if (!QueryQueues(port, stat)) return port.status;
-  return Room(Data(port).outQueueSize, stat.cbOutQue);
+  ReapWrites(Data(port));
+  return static_cast<int>(WriteRoom(Data(port), stat.cbOutQue));
 }
 
+// What the device has queued, or the bytes still held in flight when it says less.
 int TxUsed(Port& port) {
   COMSTAT stat;
   if (!QueryQueues(port, stat)) return port.status;
-  return static_cast<int>(stat.cbOutQue);
+  ReapWrites(Data(port));
+  return static_cast<int>(std::max(stat.cbOutQue, Data(port).txHeld));
 }
 
 int RxFree(Port& port) {
@@ -294,28 +426,29 @@ int RxUsed(Port& port) {
   return static_cast<int>(stat.cbInQue);
 }
 
+// The writes in flight are ended too: their bytes are what is being discarded.
 int ClearTx(Port& port) {
-  return sys.PurgeComm(Data(port).handle, PURGE_TXCLEAR) ? kOk : Fail(port, LastError());
+  return sys.PurgeComm(Data(port).handle, PURGE_TXABORT | PURGE_TXCLEAR) ? kOk
+                                                                         : Fail(port, LastError());
 }
 
+// Never waits: takes what the room left allows (WriteRoom) and leaves it in flight.
 int WriteBuffer(Port& port, const void* data, unsigned n) {
   WindowsPortData& d = Data(port);
   port.count = 0;
   COMSTAT stat;
   if (!QueryQueues(port, stat)) return port.status;
-  unsigned k = std::min(n, static_cast<unsigned>(Room(d.outQueueSize, stat.cbOutQue)));
-  if (k > 0) {
-    FinishWrite(d, INFINITE);
-    std::memcpy(d.txCopy, data, k);
-    DWORD written = 0;
-    if (sys.WriteFile(d.handle, d.txCopy, k, &written, &d.writeOverlapped)) {
-      port.count = written;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-      port.count = k;  // handed over: counts as written, and is not waited for
-      d.writeInFlight = true;
-    } else if (!QueryQueues(port, stat)) {
-      return port.status;
+  ReapWrites(d);
+  const unsigned k = std::min(n, WriteRoom(d, stat.cbOutQue));
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (port.count < k) {
+    DWORD taken = StartWrite(d, bytes + port.count, k - port.count);
+    if (taken == 0) {
+      // A refusal may be a line error to clear, or a device that is gone.
+      if (!QueryQueues(port, stat)) return port.status;
+      break;
     }
+    port.count += taken;
   }
   return port.count >= n ? kOk : Fail(port, kTxQueueFull);
 }
@@ -327,31 +460,27 @@ int WriteChar(Port& port, int c) {
 
 int ReadBuffer(Port& port, void* buffer, unsigned n) {
   WindowsPortData& d = Data(port);
+  port.count = 0;
   COMSTAT stat;
-  if (!QueryQueues(port, stat)) {
-    port.count = 0;
-    return port.status;
-  }
-  if (stat.cbInQue == 0) {
-    port.count = 0;
-    return kNothingReceived;
-  }
+  if (!QueryQueues(port, stat)) return port.status;
+  if (stat.cbInQue == 0) return kNothingReceived;
   DWORD got = 0;
   BOOL done =
       sys.ReadFile(d.handle, buffer, std::min<DWORD>(stat.cbInQue, n), &got, &d.readOverlapped);
-  port.count = got;
-  if (done) return kOk;
-  DWORD error = GetLastError();
-  if (error != ERROR_IO_PENDING) {
-    // Nothing was started, so the record holds no result of this read to wait for.
-    QueryQueues(port, stat);
-    return Fail(port, MapSystemError(static_cast<int>(error)));
+  // Only what is queued is asked for, so a read in flight ends at once.
+  if (!done && GetLastError() == ERROR_IO_PENDING) {
+    done = sys.GetOverlappedResult(d.handle, &d.readOverlapped, &got, TRUE);
   }
-  DWORD pending = 0;
-  if (!sys.GetOverlappedResult(d.handle, &d.readOverlapped, &pending, TRUE))
-    return kNothingReceived;
-  port.count = pending;
-  return kOk;
+  if (done) {
+    port.count = got;
+    return kOk;
+  }
+  DWORD error = GetLastError();
+  // A line error aborts reads (a device that keeps abort-on-error despite the setting) until it
+  // is cleared: clear it, and the bytes are read next time.
+  if (!QueryQueues(port, stat)) return port.status;
+  if (error == ERROR_OPERATION_ABORTED) return kNothingReceived;
+  return Fail(port, MapSystemError(static_cast<int>(error)));
 }
 
 int ReadChar(Port& port) {
@@ -363,9 +492,9 @@ int ReadChar(Port& port) {
 int Close(Port& port) {
   int result = kOk;
   if (auto* d = static_cast<WindowsPortData*>(port.driverData); d != nullptr) {
+    StopIo(*d);  // the last command sent should reach the line before DTR and RTS drop
     sys.EscapeCommFunction(d->handle, CLRDTR);
     sys.EscapeCommFunction(d->handle, CLRRTS);
-    FinishWrite(*d, kCloseWriteGraceMs);  // the last command sent should still reach the line
     if (!sys.CloseHandle(d->handle)) result = LastError();
     DeleteData(d);
     port.driverData = nullptr;
@@ -376,19 +505,20 @@ int Close(Port& port) {
 
 int SendBreak(Port& port, int milliseconds) {
   HANDLE handle = Data(port).handle;
-  SetCommBreak(handle);
+  sys.SetCommBreak(handle);
   IdleWait(port, milliseconds);  // a negative IdleHook result only shortens the break
-  ClearCommBreak(handle);
+  sys.ClearCommBreak(handle);
   return kOk;
 }
 
 // Devices without modem lines (or Wine on a pseudo-terminal) refuse the query: not supported.
+// That is an answer, not a failure: the status word is left alone.
 int ModemStatus(Port& port) {
   DWORD bits = 0;
   if (!sys.GetCommModemStatus(Data(port).handle, &bits)) {
     DWORD error = GetLastError();
-    return Fail(port, error == ERROR_NOT_SUPPORTED ? kNotSupported
-                                                   : MapSystemError(static_cast<int>(error)));
+    if (error == ERROR_NOT_SUPPORTED) return kNotSupported;
+    return Fail(port, MapSystemError(static_cast<int>(error)));
   }
   return static_cast<int>(bits & 0xFF);
 }
@@ -447,6 +577,17 @@ int Dump(Port& port, const DumpSink& out) {
   return kOk;
 }
 
+void* ArrivalEvent(Port& port) {
+  auto* d = static_cast<WindowsPortData*>(port.driverData);
+  if (d == nullptr) return nullptr;
+  if (d->arrival == Arrival::kWaiting && Ended(d->handle, d->arrivalOverlapped)) {
+    d->arrival = Arrival::kFired;
+    return d->arrivalOverlapped.hEvent;  // still signalled: the wait of this slice ends at once
+  }
+  if (d->arrival == Arrival::kOff || d->arrival == Arrival::kFired) ArmArrival(*d);
+  return d->arrival == Arrival::kRefused ? nullptr : d->arrivalOverlapped.hEvent;
+}
+
 const Driver kWindowsDriver{
     .kind = kWindowsDriverKind,
     .PlatformCheck = PlatformCheck,
@@ -454,6 +595,7 @@ const Driver kWindowsDriver{
     .DeleteData = DeleteData,
     .OpenDevice = OpenDevice,
     .Descriptor = nullptr,
+    .ArrivalEvent = ArrivalEvent,
     .ExplainOpenFailure = ExplainOpenFailure,
     .ops =
         {
