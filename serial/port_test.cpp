@@ -170,7 +170,8 @@ TEST_F(PortTest, CloseAllPortsNewestFirstAndFailedCloseStillReleases) {
 
 TEST_F(PortTest, CarrierDetectReadsOnlyTheCarrierBit) {
   Port* port = line_.Open();
-  for (auto [modem, carrier] : {std::pair{0xB0, 0x80}, {0x30, 0}, {0, 0}, {0x80, 0x80}}) {
+  for (auto [modem, carrier] :
+       {std::pair{0xB0, 0x80}, {0x30, 0}, {0, 0}, {0x80, 0x80}, {0x7F, 0}, {0x81, 0x80}}) {
     line_.SetModemStatus(modem);
     EXPECT_EQ(CarrierDetect(*port), carrier) << modem;
   }

@@ -151,7 +151,7 @@ TEST_F(PtyTest, PortIsExclusive) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
-  first->Close();
+  EXPECT_EQ(first->Close(), kOk);
   EXPECT_EQ(Open()->status, kOk);  // Close gave the lock back
   CloseAllPorts();
   Sys().open = [](const char*, int) {  // root ignores permissions, so a refusal is simulated
@@ -290,6 +290,8 @@ TEST_F(PtyTest, TheQueueModel) {
   EXPECT_EQ(port->status, kTxQueueFull);
   EXPECT_EQ(ReadMaster(1050), std::string(1050, 'q'));
   port->ClearError();
+  EXPECT_EQ(port->WriteChar('x'), kOk);
+  EXPECT_EQ(ReadMaster(1), "x");
 
   ASSERT_EQ(write(master_, "abc", 3), 3);
   WaitForInput(*port);
@@ -371,7 +373,12 @@ TEST_F(PtyTest, ParityAndFlowCharactersAreApplied) {
   Port* port = Open();
   EXPECT_EQ(Settings().c_cc[VSTART], 0x11);
   EXPECT_EQ(Settings().c_cc[VSTOP], 0x13);
+  EXPECT_EQ(Settings().c_cc[VMIN], 0);  // reads return what is there
   Sys().tcsetattr = RecordingTcsetattr;
+  for (int on : {2, 0, 1}) {  // any non-zero switches hardware flow control on
+    EXPECT_EQ(port->UseRtsCts(on), kOk);
+    EXPECT_EQ((lastApplied.c_cflag & CRTSCTS) != 0, on != 0) << on;
+  }
   const std::pair<int, tcflag_t> cases[] = {{'N', 0},
                                             {'E', PARENB},
                                             {'O', PARENB | PARODD},
