@@ -197,6 +197,7 @@ TEST_F(AnalyseCommandTest, UsageErrorsAreStatusTwoVersionAndHelpZero) {
       {in + " -o r --line-end cr", "--line-end: cr not in {crlf,lf}"},
       {in + " -o r --serial twelve", "--serial"},
       {in + " -o r --colour", "--colour"},
+      {in + " --colour", "--colour: not an option of analyse"},  // named before what is missing
       {"frobnicate", "frobnicate: not a subcommand"},
       {"--colour analyse", "--colour: not an option"},
       // the instrument tells get-data its serial number

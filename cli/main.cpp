@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/analyse.h"
 #include "cli/command.h"
@@ -55,6 +56,19 @@ int main(int argc, char** argv) {
   brelin::cli::CatchInterrupts();
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RequiredError& e) {
+    // A mistyped option leaves its value or a required one missing: name the mistyped word.
+    for (const CLI::App* command : app.get_subcommands()) {
+      std::vector<std::string> extra = command->remaining();
+      if (extra.empty()) extra = app.remaining();  // where the subcommand hands unknown words
+      if (extra.empty() || !extra.front().starts_with('-')) continue;
+      std::fprintf(stderr,
+                   "brelin-cli: %s: not an option of %s\n"
+                   "Run 'brelin-cli %s --help' for more information.\n",
+                   extra.front().c_str(), command->get_name().c_str(), command->get_name().c_str());
+      return brelin::cli::kExitUsage;
+    }
+    return app.exit(e) == 0 ? brelin::cli::kExitDone : brelin::cli::kExitUsage;
   } catch (const CLI::ParseError& e) {
     // Help and version end with status 0; every other parse error is a usage error.
     return app.exit(e) == 0 ? brelin::cli::kExitDone : brelin::cli::kExitUsage;
