@@ -17,6 +17,8 @@ packages=(
   time                                # peak memory of the downloads in bench/scale.sh
   g++-mingw-w64-x86-64-posix wine64   # the Windows build and its tests under Wine
   googletest                          # GoogleTest sources, built with MinGW for those tests
+  icoutils                            # icotool: the Windows programs' icon, made from the PNGs
+  wixl                                # the Windows installer (MSI), scripts/package-windows.sh
   help2man                            # the man pages, made from --help at build time
   lintian desktop-file-utils appstream  # the checks of the Debian packages (scripts/package.sh)
   python3                             # reads back the JSON of 'brelin-cli ports --json' in a test
