@@ -15,6 +15,7 @@
 #include "report/analysis.h"
 #include "report/file_error.h"
 #include "report/replace_file.h"
+#include "report/utf8_path.h"
 
 namespace brelin::app {
 namespace {
@@ -39,7 +40,7 @@ void CheckWritable(const std::string& name) {
 }  // namespace
 
 std::string ImageBesideReport(const std::string& reportPath) {
-  return (std::filesystem::path(reportPath).parent_path() / device::kImageFileName).string();
+  return report::Utf8String(report::Utf8Path(reportPath).parent_path() / device::kImageFileName);
 }
 
 report::ReportOptions ChosenReportOptions(const MainModel& model) {
@@ -123,11 +124,11 @@ bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
   const std::string image = report::ReplaceTarget(options.imagePath);
   const std::string partial = image + ".part";
   std::error_code ignored;
-  std::filesystem::remove(partial, ignored);
+  std::filesystem::remove(report::Utf8Path(partial), ignored);
   model.AppendStatus("Get data from KLV480.\r\n");
   if (!device::DownloadMemory(model, model.deviceInfo, model.portIndex, partial)) {
-    if (std::filesystem::file_size(partial, ignored) == 0)
-      std::filesystem::remove(partial, ignored);
+    if (std::filesystem::file_size(report::Utf8Path(partial), ignored) == 0)
+      std::filesystem::remove(report::Utf8Path(partial), ignored);
     return false;
   }
   report::MoveIntoPlace(partial, image);

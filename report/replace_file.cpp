@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "report/file_error.h"
+#include "report/utf8_path.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -141,7 +142,7 @@ class TempFile {
 std::string ReplaceTarget(const std::string& path) {
   if (path.empty()) Fail(path, ENOENT);
   namespace fs = std::filesystem;
-  fs::path target = path;
+  fs::path target = Utf8Path(path);
   std::error_code error;
   for (int links = 0; fs::is_symlink(fs::symlink_status(target, error)); ++links) {
     if (links == kMaxLinks) Fail(path, ELOOP);
@@ -154,7 +155,7 @@ std::string ReplaceTarget(const std::string& path) {
   if (fs::exists(status) && !fs::is_regular_file(status)) {
     throw FileError(path, "not a regular file");
   }
-  return target.string();
+  return Utf8String(target);
 }
 
 void ReplaceFileContent(const std::string& path, std::string_view content) {

@@ -4,7 +4,9 @@
 #      peer (pty_peer) that Wine knows as COM1;
 #   2. brelin-cli.exe get-data and erase on COM1 against klv480-sim: the report must equal the one
 #      the Linux brelin-cli analyse writes from the same image; and a simulator that goes away in
-#      the middle of a download must end the command with a failure, not a hang.
+#      the middle of a download must end the command with a failure, not a hang; report and image
+#      names with non-ASCII characters arrive under those names;
+#   3. each program's resources as Windows reads them: version, icon, manifest.
 # Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
 #   WINE_TESTS=driver   only step 1, ending at the first test that fails (scripts/mutants.sh)
 #   WINDOWS_BUILD=DIR   the MinGW build directory (default build/windows)
@@ -45,10 +47,11 @@ cmake --preset windows -B "$windows" >/dev/null
 if $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
-  cmake --build "$windows" -j2 --target win_driver_test brelin-cli
+  cmake --build "$windows" -j2 --target win_driver_test brelin-cli resource_dump
 fi
 test_exe=$root/$windows/serial/win_driver_test.exe
 cli_exe=$root/$windows/cli/brelin-cli.exe
+dump_exe=$root/$windows/dist/windows/resource_dump.exe
 
 # A prefix whose COM1 is whatever the symlink $link points at: a fresh one, or the one kept in
 # WINE_PREFIX_DIR, set up by the first run that uses it (wineboot takes about ten seconds).
@@ -155,6 +158,17 @@ echo "wine-tests: get-data on COM1 gives the report analyse gives ($(wc -l <repo
   2>/dev/null >stdout.txt || fail "analyse -o -"
 cmp <(tail -n +2 stdout.txt) <(tail -n +2 linux.txt) || fail "analyse -o - differs from the file"
 echo "wine-tests: analyse -o - writes the report's bytes to stdout"
+# The manifest makes UTF-8 the programs' code page: names with any character arrive as typed,
+# for the report, the image and the partial image beside it.
+mkdir "Prüfung März"
+timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o "Prüfung März/Bericht für Jörg.txt" \
+  --image "Prüfung März/Speicher.bin" --format csv --units imperial 2>"$tmp/get-data.err" ||
+  { cat "$tmp/get-data.err" >&2; fail "get-data to non-ASCII names"; }
+cmp <(tail -n +2 "Prüfung März/Bericht für Jörg.txt") <(tail -n +2 linux.txt) ||
+  fail "get-data to non-ASCII names: no report under that name, or a different one"
+cmp "Prüfung März/Speicher.bin" KLV480.bin || fail "get-data to non-ASCII names: the image"
+[[ $(ls -A "Prüfung März" | wc -l) == 2 ]] || fail "get-data to non-ASCII names left: $(ls -A "Prüfung März")"
+echo "wine-tests: get-data writes the report and image to names with non-ASCII characters"
 
 timeout 60 "$wine" "$cli_exe" erase --port COM1 --yes 2>"$tmp/erase.err" ||
   { cat "$tmp/erase.err" >&2; fail "erase"; }
@@ -179,6 +193,26 @@ linux_run=$(measure "$cli_linux" get-data --port "$link" -o paced-linux.txt)
 wine_run=$(measure timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o paced-wine.txt)
 stop_peer
 echo "wine-tests: paced get-data of 300 records: Linux $linux_run; Wine $wine_run"
+
+# 3. What Windows shows of each program: the version resource as File properties reads it, the
+#    icon in every size, and the manifest's settings.
+version=$(sed -n 's/^project(brelin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+for exe in "$cli_exe"; do
+  name=$(basename "$exe")
+  "$wine" "$dump_exe" "Z:$exe" 2>&1 | tr -d '\r' >"$tmp/resources.txt" || fail "resource_dump $name"
+  for line in "Fixed=$version.0" "FileVersion=$version" "ProductVersion=$version" \
+    "ProductName=Brelin" "CompanyName=Brelin developers" "OriginalFilename=$name" \
+    "IconSizes=16 32 48 64 128 256"; do
+    grep -qxF "$line" "$tmp/resources.txt" || { cat "$tmp/resources.txt" >&2; fail "$name lacks $line"; }
+  done
+  for setting in '>UTF-8</activeCodePage>' '>PerMonitorV2</dpiAwareness>' 'level="asInvoker"' \
+    'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+    'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"'; do
+    grep -qF "$setting" "$tmp/resources.txt" || fail "$name: its manifest lacks $setting"
+  done
+  echo "wine-tests: $name shows version $version, $(grep ^FileDescription= "$tmp/resources.txt" |
+    cut -d= -f2), its icon and its manifest"
+done
 
 # Ports that cannot be used: an index above 255 is refused as usage, a missing port fails.
 status=0
@@ -205,4 +239,4 @@ wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
-echo "wine: $((passed + 5)) passed, 0 failed"  # the driver tests and the five checks above
+echo "wine: $((passed + 7)) passed, 0 failed"  # the driver tests and the seven checks above
