@@ -1,6 +1,8 @@
-# Installation of the programs that have no rule of their own, and the Debian packages
-# (cpack -G DEB): brelin (the desktop program, brelin-cli, their man pages, completion and
-# desktop files) and brelin-simulator (klv480-sim, for trying and testing without an instrument).
+# Installation of the programs that have no rule of their own, and the packages. On Windows: the
+# portable ZIP (scripts/package-windows.sh, which also makes the MSI from dist/windows/brelin.wxs).
+# Elsewhere the Debian packages (cpack -G DEB): brelin (the desktop program, brelin-cli, their man
+# pages, completion and desktop files) and brelin-simulator (klv480-sim, for trying and testing
+# without an instrument).
 if(TARGET klv480-sim)
   install(TARGETS klv480-sim COMPONENT simulator)
 endif()
@@ -11,8 +13,15 @@ set(CPACK_PACKAGE_CONTACT "Brelin developers <brelin@example.org>")
 # CPack puts a summary of its own before each package's synopsis (below) unless the summary is
 # its default text, which it would otherwise take from the project's description.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CPACK_PACKAGE_NAME} built using CMake")
-set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  # brelin-<version>-win64.zip, holding the folder brelin-<version>-win64.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  include(CPack)
+  return()
+endif()
+set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL brelin simulator)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
