@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build (warnings are errors), the Debian packages
-# and their checks, the same tests under AddressSanitizer + UBSan, and a short run of each fuzz
-# target.
+# and their checks, the same tests under AddressSanitizer + UBSan, a short run of each fuzz target,
+# and the Windows build with its tests under Wine and its packages (MSI, ZIP).
 #   FUZZ_SECONDS=N   seconds per fuzz target (default 60; 0 skips fuzzing)
-#   WINE_TESTS=0     skips the Windows build and its tests under Wine
+#   WINE_TESTS=0     skips the tests under Wine (the Windows packages are still built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,10 +33,13 @@ if [[ "${FUZZ_SECONDS:-60}" != 0 ]]; then
 fi
 
 # Windows: the MinGW-w64 build of the core and brelin-cli.exe, tested under Wine against the dev
-# build's pty peer and simulator. WINE_TESTS=0 skips it.
+# build's pty peer and simulator; its MSI and ZIP (scripts/package-windows.sh), the MSI installed,
+# upgraded and removed under Wine. WINE_TESTS=0 skips Wine; the packages are still made and checked.
 if [[ "${WINE_TESTS:-1}" != 0 ]]; then
   if ! LINUX_BUILD=build/dev scripts/wine-tests.sh; then
     echo "test.sh: FAILED: the Windows build or its tests under Wine (scripts/wine-tests.sh)" >&2
     exit 1
   fi
+else
+  scripts/package-windows.sh
 fi

@@ -6,9 +6,12 @@
 #      the Linux brelin-cli analyse writes from the same image; and a simulator that goes away in
 #      the middle of a download must end the command with a failure, not a hang; report and image
 #      names with non-ASCII characters arrive under those names;
-#   3. each program's resources as Windows reads them: version, icon, manifest.
+#   3. each program's resources as Windows reads them: version, icon, manifest;
+#   4. the installer (scripts/package-windows.sh): a silent install and upgrade, the installed
+#      program runs, the Start-menu shortcut and the Apps entry, a silent removal.
 # Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
 #   WINE_TESTS=driver   only step 1, ending at the first test that fails (scripts/mutants.sh)
+#   WINE_TESTS=msi      only step 4
 #   WINDOWS_BUILD=DIR   the MinGW build directory (default build/windows)
 #   WINE_PREFIX_DIR=DIR keeps the Wine prefix in DIR for the next run (default: a fresh one)
 set -euo pipefail
@@ -16,8 +19,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 linux=${LINUX_BUILD:-build/dev}
 windows=${WINDOWS_BUILD:-build/windows}
-driver_only=false
+driver_only=false msi_only=false
 [[ ${WINE_TESTS:-} == driver ]] && driver_only=true
+[[ ${WINE_TESTS:-} == msi ]] && msi_only=true
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
@@ -26,7 +30,9 @@ fail() {
   exit 1
 }
 
-if $driver_only; then
+if $msi_only; then
+  :  # nothing of the Linux build
+elif $driver_only; then
   cmake --build "$linux" --target pty_peer >/dev/null
 else
   cmake --build "$linux" --target pty_peer klv480-sim brelin-cli >/dev/null
@@ -44,7 +50,9 @@ if [[ ! -f $gtest/install/lib/cmake/GTest/GTestConfig.cmake ]]; then
   cmake --install $gtest >/dev/null
 fi
 cmake --preset windows -B "$windows" >/dev/null
-if $driver_only; then
+if $msi_only; then
+  :  # scripts/package-windows.sh builds what it packages
+elif $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
   cmake --build "$windows" -j2 --target win_driver_test brelin-cli resource_dump
@@ -111,6 +119,66 @@ stop_peer() {
   wait "$peer_pid" 2>/dev/null || true
   peer_pid=
 }
+
+# 4. The installer. A version below the project's, made from the same files, is installed first
+#    and upgraded; Apps lists a product by its ProductCode, which wixl makes anew for each MSI.
+version=$(sed -n 's/^project(brelin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+msi_tests() {
+  WINDOWS_BUILD=$windows "$root/scripts/package-windows.sh" --also-msi 1.1.0 >/dev/null
+  local packages=$root/$windows/packages
+  local new=$packages/brelin-$version-x64.msi old=$packages/brelin-1.1.0-x64.msi
+  local folder="$WINEPREFIX/drive_c/Program Files/Brelin"
+  # Wine puts the shortcut of a per-machine install in the user's Start menu, Windows in the
+  # one of all users.
+  local menu=Microsoft/Windows/Start\ Menu/Programs
+  has_shortcut() {
+    [[ -f $WINEPREFIX/drive_c/ProgramData/$menu/Brelin.lnk ||
+      -f $WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/$menu/Brelin.lnk ]]
+  }
+  local apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+  product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" {print $2}' | tr -d '\r'; }
+  listed_version() {  # what Apps shows for the product of MSI $1, or nothing
+    "$wine" reg query "$apps\\$(product_code "$1")" /v DisplayVersion 2>/dev/null |
+      tr -d '\r' | awk '$1 == "DisplayVersion" {print $3}'
+  }
+  msiexec() {  # msiexec /i|/x FILE, silent
+    timeout 120 "$wine" msiexec "$1" "Z:${2//\//\\}" /qn || fail "msiexec $1 $(basename "$2")"
+  }
+  # A shortcut must not become a menu entry on the machine that runs the tests.
+  local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+  local -x XDG_DATA_HOME=$tmp/xdg-data XDG_CONFIG_HOME=$tmp/xdg-config
+
+  msiexec /i "$old"
+  [[ $(listed_version "$old") == 1.1.0 ]] || fail "Apps does not list Brelin 1.1.0 after its install"
+  msiexec /i "$new"
+  [[ -z $(listed_version "$old") ]] || fail "the upgrade left Brelin 1.1.0 in Apps"
+  [[ $(listed_version "$new") == "$version" ]] || fail "Apps does not list Brelin $version"
+  local shown
+  shown=$("$wine" "$folder/brelin-cli.exe" --version 2>&1 | tr -d '\r') ||
+    fail "the installed brelin-cli.exe does not run"
+  [[ $shown == "brelin-cli $version" ]] || fail "the installed brelin-cli.exe says '$shown'"
+  [[ -f $folder/README.txt ]] || fail "no README.txt installed"
+  # Until the window is in every build (see package-windows.sh), the shortcut comes with it.
+  local with_window=false
+  msiinfo export "$new" File | grep -q $'\tbrelin.exe\t' && with_window=true
+  if $with_window; then
+    [[ -f $folder/brelin.exe ]] || fail "no brelin.exe installed"
+    has_shortcut || fail "no Start-menu shortcut"
+  fi
+  echo "wine-tests: the MSI upgrades 1.1.0 to $version silently: brelin-cli.exe runs from" \
+    "Program Files\\Brelin, Apps lists it$($with_window && echo ", the Start menu has Brelin")"
+
+  msiexec /x "$new"
+  [[ -z $(listed_version "$new") ]] || fail "Brelin is still in Apps after its removal"
+  [[ ! -e $folder ]] || fail "the removal left: $(ls -A "$folder" | tr '\n' ' ')"
+  ! has_shortcut || fail "the removal left the Start-menu shortcut"
+  echo "wine-tests: the MSI removes Brelin silently: no files, no shortcut, no Apps entry"
+}
+if $msi_only; then
+  msi_tests
+  echo "wine: 2 passed, 0 failed"
+  exit 0
+fi
 
 # 1. Driver tests, one process and one fresh pty per test.
 export BRELIN_UNDER_WINE=1
@@ -196,7 +264,6 @@ echo "wine-tests: paced get-data of 300 records: Linux $linux_run; Wine $wine_ru
 
 # 3. What Windows shows of each program: the version resource as File properties reads it, the
 #    icon in every size, and the manifest's settings.
-version=$(sed -n 's/^project(brelin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 for exe in "$cli_exe"; do
   name=$(basename "$exe")
   "$wine" "$dump_exe" "Z:$exe" 2>&1 | tr -d '\r' >"$tmp/resources.txt" || fail "resource_dump $name"
@@ -239,4 +306,5 @@ wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
-echo "wine: $((passed + 7)) passed, 0 failed"  # the driver tests and the seven checks above
+msi_tests
+echo "wine: $((passed + 9)) passed, 0 failed"  # the driver tests and the nine checks above
