@@ -55,17 +55,23 @@ int ImageDecoder::DecodeRecord(const std::uint8_t* record, std::size_t count) {
     return 0;
   }
   ++records_;
-  if ((record[0] & kKindMask) == kMeasurementKind) {
+  if (const std::optional<Measurement> measurement = DecodeMeasurement(record, count)) {
     ++measurements_;
-    StoreMeasurement(record);
+    StoreMeasurement(*measurement);
   }
   return 0;
 }
 
 void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
-  const int point = (record[0] & 0x1F) * 32 + (record[1] >> 3);
+  if (const std::optional<Measurement> measurement = DecodeMeasurement(record, kRecordSize)) {
+    StoreMeasurement(*measurement);
+  }
+}
+
+void ImageDecoder::StoreMeasurement(const Measurement& measurement) {
+  const int point = measurement.point;
   if (point >= kPointCount) return;
-  const std::int32_t t = Timestamp(record);
+  const std::int32_t t = measurement.timestamp;
 
   auto& slots = points_[point].slots;
   int oldest = 0;
@@ -77,7 +83,7 @@ void ImageDecoder::StoreMeasurement(const std::uint8_t* record) {
   }
   if (t < oldestTime) return;
 
-  slots[oldest] = {t, static_cast<std::uint16_t>(record[6] << 8 | record[7]), record[3]};
+  slots[oldest] = {t, measurement.raw, measurement.sensorType};
 }
 
 AnalysisSummary ImageDecoder::Finish(PointTable& table, const ReportOptions& options) const {
@@ -91,34 +97,63 @@ AnalysisSummary ImageDecoder::Finish(PointTable& table, const ReportOptions& opt
       slot.timestamp = decoded.timestamp;
       if (decoded.timestamp == 0) continue;
       ++summary.readings;
-      slot.sensorType = decoded.sensorType;
-      const ValueText text = FormatValue(options, decoded.sensorType, decoded.raw);
-      const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
-      std::memcpy(slot.valueText, view.data(), view.size());
-      slot.valueText[view.size()] = '\0';
+      slot = MakeSlot(options, decoded.sensorType, decoded.raw, decoded.timestamp);
     }
     if (summary.readings > before) ++summary.points;
   }
   return summary;
 }
 
-AnalysisSummary DecodeImage(PointTable& table, const std::string& imagePath,
-                            const ReportOptions& options) {
-  // Decoder state for 1000 points: too big for the stack of every caller.
-  const auto decoder = std::make_unique<ImageDecoder>();
+std::optional<Measurement> DecodeMeasurement(const std::uint8_t* record, std::size_t count) {
+  if (count < kRecordSize || (record[0] & kKindMask) != kMeasurementKind) return std::nullopt;
+  return Measurement{.point = (record[0] & 0x1F) * 32 + (record[1] >> 3),
+                     .timestamp = Timestamp(record),
+                     .raw = static_cast<std::uint16_t>(record[6] << 8 | record[7]),
+                     .sensorType = record[3]};
+}
+
+PointSlot MakeSlot(const ReportOptions& options, std::uint8_t sensorType, std::uint16_t raw,
+                   std::int32_t timestamp) {
+  PointSlot slot;
+  slot.sensorType = sensorType;
+  slot.timestamp = timestamp;
+  const ValueText text = FormatValue(options, sensorType, raw);
+  const std::string_view view = text.view().substr(0, sizeof slot.valueText - 1);
+  std::memcpy(slot.valueText, view.data(), view.size());
+  slot.valueText[view.size()] = '\0';
+  return slot;
+}
+
+void ReadRecords(const std::string& imagePath,
+                 const std::function<void(const std::uint8_t* record, std::size_t count)>& each) {
   ImageFile image(imagePath);
   std::uint8_t buffer[kChunkRecords * kRecordSize];
   std::size_t held = 0;
   while (const std::size_t n = image.Read(buffer + held, sizeof buffer - held)) {
     held += n;
     const std::size_t whole = held - held % kRecordSize;
-    for (std::size_t at = 0; at < whole; at += kRecordSize) {
-      decoder->DecodeRecord(buffer + at, kRecordSize);
-    }
+    for (std::size_t at = 0; at < whole; at += kRecordSize) each(buffer + at, kRecordSize);
     std::memmove(buffer, buffer + whole, held - whole);
     held -= whole;
   }
-  decoder->DecodeRecord(buffer, held);
+  if (held != 0) each(buffer, held);
+}
+
+void ForEachMeasurement(const std::string& imagePath,
+                        const std::function<void(const Measurement&)>& each) {
+  ReadRecords(imagePath, [&](const std::uint8_t* record, std::size_t count) {
+    const std::optional<Measurement> measurement = DecodeMeasurement(record, count);
+    if (measurement && measurement->point < kPointCount) each(*measurement);
+  });
+}
+
+AnalysisSummary DecodeImage(PointTable& table, const std::string& imagePath,
+                            const ReportOptions& options) {
+  // Decoder state for 1000 points: too big for the stack of every caller.
+  const auto decoder = std::make_unique<ImageDecoder>();
+  ReadRecords(imagePath, [&](const std::uint8_t* record, std::size_t count) {
+    decoder->DecodeRecord(record, count);
+  });
   return decoder->Finish(table, options);
 }
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "report/point_table.h"
@@ -23,6 +25,23 @@ struct AnalysisSummary {
   int points = 0;                  // points with at least one reading
 };
 
+// One measurement record of an image.
+struct Measurement {
+  int point;  // 0 to 1023
+  std::int32_t timestamp;
+  std::uint16_t raw;
+  std::uint8_t sensorType;
+};
+
+// The measurement in a whole record (`count` is kRecordSize, byte 0 bits 7-6 = 10); nothing for
+// other kinds and for the fragment after an image's last whole record.
+std::optional<Measurement> DecodeMeasurement(const std::uint8_t* record, std::size_t count);
+
+// A point slot holding one reading, with its value text as the report prints it in the units
+// `options` select.
+PointSlot MakeSlot(const ReportOptions& options, std::uint8_t sensorType, std::uint16_t raw,
+                   std::int32_t timestamp);
+
 // Decodes the records of a memory image into the slots of 1000 points. The slots are kept compact
 // (timestamp, raw value, sensor type) while records stream through, and are written into a point
 // table with their value texts once the last record is in.
@@ -36,6 +55,7 @@ class ImageDecoder {
   // oldest timestamp (lowest index among equals) when the record is not older than it. Records
   // older than everything stored for a full point, and points 1000 to 1023, are dropped.
   void StoreMeasurement(const std::uint8_t* record);
+  void StoreMeasurement(const Measurement& measurement);
 
   // Replaces the table's timestamps and sensor types with the decoded ones and gives every
   // non-empty slot its value text in the units the options select. Returns what was decoded.
@@ -56,6 +76,18 @@ class ImageDecoder {
   std::uint64_t measurements_ = 0;
   std::size_t trailingBytes_ = 0;
 };
+
+// Reads the image file at `imagePath` in file order and calls `each` with every whole record and,
+// last, with the fragment after them when there is one. Throws FileError when the image cannot be
+// opened or read.
+void ReadRecords(const std::string& imagePath,
+                 const std::function<void(const std::uint8_t* record, std::size_t count)>& each);
+
+// Calls `each` with every measurement record of points 0 to 999 in the image at `imagePath`, in
+// file order: all of them, not only the four newest of each point that a report keeps. Throws
+// FileError as ReadRecords does.
+void ForEachMeasurement(const std::string& imagePath,
+                        const std::function<void(const Measurement&)>& each);
 
 // Decodes the image file at `imagePath` into `table` with its value texts in the units `options`
 // select, writing nothing. Throws FileError when the image cannot be opened or read.

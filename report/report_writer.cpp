@@ -29,16 +29,14 @@ void AppendHeader(std::string& out, Layout layout, std::int32_t serialNumber,
   if (layout == Layout::kAscii) {
     out += "KLV480 report created at " + created + "\r\n";
     out += "Data downloaded from device NE" + serial + "\r\n\r\n";
-    out += "Point\tNr\tValue\tType\tTimestamp\r\n";
   } else {
     out += "\"KLV480 report created at " + created + "\"\r\n";
     out += "\"Data downloaded from device NE" + serial + "\"\r\n\r\n";
-    out += "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n";
   }
+  out += ColumnNamesLine(layout == Layout::kAscii ? kAscii : kCsv);
 }
 
-void AppendRow(std::string& out, Layout layout, int point, int position, const PointSlot& slot) {
-  const RowTexts row = FormatRow(point, position, slot);
+void AppendRow(std::string& out, Layout layout, const RowTexts& row) {
   const std::string_view separator = layout == Layout::kAscii ? "\t" : "\",\"";
   if (layout == Layout::kCsv) out += '"';
   for (const std::string* field : {&row.point, &row.number, &row.value}) {
@@ -64,7 +62,7 @@ std::string FormatReport(Layout layout, PointTable& table, std::int32_t serialNu
   for (int p = 0; p < kPointCount; ++p) {
     OrderSlots(table, p);
     for (int j = 0; j < kSlotsPerPoint; ++j) {
-      if (table[p][j].timestamp != 0) AppendRow(out, layout, p, j, table[p][j]);
+      if (table[p][j].timestamp != 0) AppendRow(out, layout, FormatRow(p, j, table[p][j]));
     }
   }
   return out;
@@ -99,6 +97,17 @@ RowTexts FormatRow(int point, int position, const PointSlot& slot) {
                .time = RowTimeText(slot.timestamp)};
   if (tab != std::string_view::npos) row.unit = value.substr(tab + 1);
   return row;
+}
+
+std::string ColumnNamesLine(int reportFormat) {
+  return reportFormat == kAscii ? "Point\tNr\tValue\tType\tTimestamp\r\n"
+                                : "\"Point\",\"Nr\",\"Value\",\"Unit\",\"Type\",\"Timestamp\"\r\n";
+}
+
+std::string RowLine(int reportFormat, const RowTexts& row) {
+  std::string out;
+  AppendRow(out, reportFormat == kAscii ? Layout::kAscii : Layout::kCsv, row);
+  return out;
 }
 
 std::string FormatTimeText(const std::tm& time) {

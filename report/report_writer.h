@@ -26,6 +26,11 @@ struct RowTexts {
 // The row of the reading in slot `position` of `point`.
 RowTexts FormatRow(int point, int position, const PointSlot& slot);
 
+// The column names line of a report in the layout `reportFormat` (kAscii or kCsv) selects.
+std::string ColumnNamesLine(int reportFormat);
+// `row` as a report line in the layout `reportFormat` selects, ending in CR LF.
+std::string RowLine(int reportFormat, const RowTexts& row);
+
 // Puts the non-empty slots of `point` in ascending timestamp order, oldest first; slots with equal
 // timestamps keep their order and empty slots stay at the end.
 void OrderSlots(PointTable& table, int point);

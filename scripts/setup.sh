@@ -12,6 +12,7 @@ packages=(
   clang-format                        # the layout check of scripts/test.sh
   lrzsz                               # an independent XMODEM sender for the transfer tests
   qt6-base-dev                        # brelin, the desktop program
+  libsqlite3-dev                      # the history of readings (history/)
   xvfb xauth                          # screenshots of the desktop program
   locales                             # a decimal-comma locale for the locale-independence tests
   time                                # peak memory of the downloads in bench/scale.sh

@@ -1,0 +1,89 @@
+#include "history/listing.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "report/analysis.h"
+
+namespace brelin::history {
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  const auto last = text.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// A value with its unit in one field: "23.4 °C".
+std::string ValueWithUnit(const report::RowTexts& row) {
+  const std::string value = Trimmed(row.value);
+  return row.unit.empty() ? value : value + " " + Trimmed(row.unit);
+}
+
+std::string Line(int reportFormat, const std::vector<std::string>& fields) {
+  std::string out;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (reportFormat == report::kAscii) {
+      out += (i ? "\t" : "") + fields[i];
+    } else {
+      out += (i ? ",\"" : "\"") + fields[i] + "\"";
+    }
+  }
+  return out + "\r\n";
+}
+
+}  // namespace
+
+report::RowTexts ReadingRow(int point, int number, const Reading& reading,
+                            const report::ReportOptions& options) {
+  return report::FormatRow(
+      point, number, report::MakeSlot(options, reading.sensorType, reading.raw, reading.time));
+}
+
+double RowValue(const report::RowTexts& row) {
+  const std::string value = Trimmed(row.value);
+  double number = 0;
+  // from_chars, not strtod: a decimal-comma locale must not change what a text means.
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc() || end != value.data() + value.size() || value.empty()) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return number;
+}
+
+std::string FormatReadings(std::int32_t serial, int point, const std::vector<Reading>& readings,
+                           const report::ReportOptions& options) {
+  const int format = options.reportFormat;
+  std::string out = Line(format, {"KLV480 history of point " + std::to_string(point) +
+                                  " of device NE" + std::to_string(serial)}) +
+                    "\r\n" + report::ColumnNamesLine(format);
+  int number = 0;
+  for (const Reading& reading : readings) {
+    out += report::RowLine(format, ReadingRow(point, number++, reading, options));
+  }
+  return report::ApplyTextForm(std::move(out), options);
+}
+
+std::string FormatPoints(const History& history, const report::ReportOptions& options) {
+  const int format = options.reportFormat;
+  std::string out =
+      Line(format, {"Device", "Point", "Readings", "First", "Last", "Smallest", "Largest"});
+  for (const PointSummary& summary : history.Points()) {
+    std::string smallest = "-", largest = "-";
+    double low = INFINITY, high = -INFINITY;
+    for (const Reading& reading : history.Readings(summary.serial, summary.point)) {
+      const report::RowTexts row = ReadingRow(summary.point, 0, reading, options);
+      const double value = RowValue(row);
+      if (std::isnan(value)) continue;
+      if (value < low) low = value, smallest = ValueWithUnit(row);
+      if (value > high) high = value, largest = ValueWithUnit(row);
+    }
+    out += Line(format, {"NE" + std::to_string(summary.serial), std::to_string(summary.point),
+                         std::to_string(summary.readings), report::RowTimeText(summary.first),
+                         report::RowTimeText(summary.last), smallest, largest});
+  }
+  return report::ApplyTextForm(std::move(out), options);
+}
+
+}  // namespace brelin::history
