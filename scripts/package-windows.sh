@@ -29,19 +29,10 @@ mkdir -p "$out"
 cmake --install "$windows" --prefix "$stage" --strip >/dev/null
 cp "$windows/brelin.ico" "$out/"
 
-expected=(brelin-cli.exe README.txt)
-# brelin.exe is packaged when the build has it (the window's target, win/); once the window is in
-# every build, this condition goes and Window=yes is always given.
-window=no
-if [[ -f $stage/brelin.exe ]]; then
-  window=yes
-  expected+=(brelin.exe)
-fi
-
 # wixl finds files by names relative to where it runs.
 make_msi() {
   (cd "$stage" && wixl -a x64 -D Version="$1" -D SourceDir=. -D Icon=../brelin.ico \
-    -D Window=$window -o "$2" "$OLDPWD/dist/windows/brelin.wxs" 2>&1 |
+    -o "$2" "$OLDPWD/dist/windows/brelin.wxs" 2>&1 |
     grep -v '^$' >&2 || true)
   [[ -s $2 ]] || fail "wixl made no $2"
 }
@@ -56,7 +47,7 @@ zip=$out/brelin-$version-win64.zip
 msi_files=$(msiinfo export "$msi" File | tail -n +4 | cut -f3 | sort)
 zip_files=$(python3 -m zipfile -l "$zip" | tail -n +2 | awk '{print $1}' | sed 's|^[^/]*/||' |
   grep -v '^$' | sort)
-want=$(printf '%s\n' "${expected[@]}" | sort)
+want=$(printf '%s\n' brelin.exe brelin-cli.exe README.txt | sort)
 [[ $msi_files == "$want" ]] || fail "the MSI holds $(echo $msi_files), not $(echo $want)"
 [[ $zip_files == "$want" ]] || fail "the ZIP holds $(echo $zip_files), not $(echo $want)"
 [[ $(msiinfo export "$msi" Property | awk '$1 == "ProductVersion" {print $2}' | tr -d '\r') == \

@@ -32,9 +32,10 @@ if [[ "${FUZZ_SECONDS:-60}" != 0 ]]; then
   scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 fi
 
-# Windows: the MinGW-w64 build of the core and brelin-cli.exe, tested under Wine against the dev
-# build's pty peer and simulator; its MSI and ZIP (scripts/package-windows.sh), the MSI installed,
-# upgraded and removed under Wine. WINE_TESTS=0 skips Wine; the packages are still made and checked.
+# Windows: the MinGW-w64 build of the core, brelin-cli.exe and brelin.exe, tested under Wine
+# against the dev build's pty peer and simulator; its MSI and ZIP (scripts/package-windows.sh), the
+# MSI installed, upgraded and removed under Wine. WINE_TESTS=0 skips Wine; the packages are still
+# made and checked.
 if [[ "${WINE_TESTS:-1}" != 0 ]]; then
   if ! LINUX_BUILD=build/dev scripts/wine-tests.sh; then
     echo "test.sh: FAILED: the Windows build or its tests under Wine (scripts/wine-tests.sh)" >&2

@@ -55,7 +55,7 @@ if $msi_only; then
 elif $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
-  cmake --build "$windows" -j2 --target win_driver_test brelin-cli resource_dump
+  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin resource_dump
 fi
 test_exe=$root/$windows/serial/win_driver_test.exe
 cli_exe=$root/$windows/cli/brelin-cli.exe
@@ -131,9 +131,13 @@ msi_tests() {
   # Wine puts the shortcut of a per-machine install in the user's Start menu, Windows in the
   # one of all users.
   local menu=Microsoft/Windows/Start\ Menu/Programs
-  has_shortcut() {
-    [[ -f $WINEPREFIX/drive_c/ProgramData/$menu/Brelin.lnk ||
-      -f $WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/$menu/Brelin.lnk ]]
+  shortcut() {  # the Start-menu shortcut's file, or nothing
+    local file
+    for file in "$WINEPREFIX/drive_c/ProgramData/$menu/Brelin.lnk" \
+      "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/$menu/Brelin.lnk"; do
+      [[ -f $file ]] && echo "$file"
+    done
+    return 0
   }
   local apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
   product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" {print $2}' | tr -d '\r'; }
@@ -153,26 +157,28 @@ msi_tests() {
   msiexec /i "$new"
   [[ -z $(listed_version "$old") ]] || fail "the upgrade left Brelin 1.1.0 in Apps"
   [[ $(listed_version "$new") == "$version" ]] || fail "Apps does not list Brelin $version"
-  local shown
-  shown=$("$wine" "$folder/brelin-cli.exe" --version 2>&1 | tr -d '\r') ||
-    fail "the installed brelin-cli.exe does not run"
-  [[ $shown == "brelin-cli $version" ]] || fail "the installed brelin-cli.exe says '$shown'"
+  local program shown
+  for program in brelin-cli brelin; do
+    shown=$("$wine" "$folder/$program.exe" --version 2>&1 | tr -d '\r') ||
+      fail "the installed $program.exe does not run"
+    [[ $shown == "$program $version" ]] || fail "the installed $program.exe says '$shown'"
+  done
   [[ -f $folder/README.txt ]] || fail "no README.txt installed"
-  # Until the window is in every build (see package-windows.sh), the shortcut comes with it.
-  local with_window=false
-  msiinfo export "$new" File | grep -q $'\tbrelin.exe\t' && with_window=true
-  if $with_window; then
-    [[ -f $folder/brelin.exe ]] || fail "no brelin.exe installed"
-    has_shortcut || fail "no Start-menu shortcut"
-  fi
-  echo "wine-tests: the MSI upgrades 1.1.0 to $version silently: brelin-cli.exe runs from" \
-    "Program Files\\Brelin, Apps lists it$($with_window && echo ", the Start menu has Brelin")"
+  local link
+  link=$(shortcut)
+  [[ -n $link ]] || fail "no Start-menu shortcut"
+  grep -qaF 'C:\Program Files\Brelin\brelin.exe' "$link" ||
+    fail "the Start-menu shortcut does not lead to brelin.exe"
+  echo "wine-tests: the MSI upgrades 1.1.0 to $version silently: both programs run from" \
+    "Program Files\\Brelin, Apps lists it, the Start menu has Brelin"
 
   msiexec /x "$new"
   [[ -z $(listed_version "$new") ]] || fail "Brelin is still in Apps after its removal"
   [[ ! -e $folder ]] || fail "the removal left: $(ls -A "$folder" | tr '\n' ' ')"
-  ! has_shortcut || fail "the removal left the Start-menu shortcut"
-  echo "wine-tests: the MSI removes Brelin silently: no files, no shortcut, no Apps entry"
+  [[ -z $(shortcut) ]] || fail "the removal left the Start-menu shortcut"
+  ! "$wine" reg query 'HKLM\Software\Brelin' >/dev/null 2>&1 ||
+    fail "the removal left HKLM\\Software\\Brelin"
+  echo "wine-tests: the MSI removes Brelin silently: no files, no shortcut, no registry keys"
 }
 if $msi_only; then
   msi_tests
@@ -264,7 +270,7 @@ echo "wine-tests: paced get-data of 300 records: Linux $linux_run; Wine $wine_ru
 
 # 3. What Windows shows of each program: the version resource as File properties reads it, the
 #    icon in every size, and the manifest's settings.
-for exe in "$cli_exe"; do
+for exe in "$cli_exe" "$root/$windows/win/brelin.exe"; do
   name=$(basename "$exe")
   "$wine" "$dump_exe" "Z:$exe" 2>&1 | tr -d '\r' >"$tmp/resources.txt" || fail "resource_dump $name"
   for line in "Fixed=$version.0" "FileVersion=$version" "ProductVersion=$version" \
