@@ -16,8 +16,10 @@ add_custom_command(OUTPUT ${BRELIN_ICON}
   COMMENT "Application icon" VERBATIM)
 add_custom_target(brelin_icon DEPENDS ${BRELIN_ICON})
 
-string(REPLACE "." "," BRELIN_VERSION_COMMAS "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
-set(BRELIN_VERSION_QUAD "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+# Windows versions have four parts: 1.2.0.0, and 1,2,0,0 in the resource script.
+set(BRELIN_VERSION_QUAD
+    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+string(REPLACE "." "," BRELIN_VERSION_COMMAS "${BRELIN_VERSION_QUAD}")
 
 function(brelin_windows_resources target description)
   set(BRELIN_RESOURCE_NAME ${target})

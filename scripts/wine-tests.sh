@@ -5,7 +5,8 @@
 #   2. brelin-cli.exe get-data and erase on COM1 against klv480-sim: the report must equal the one
 #      the Linux brelin-cli analyse writes from the same image; and a simulator that goes away in
 #      the middle of a download must end the command with a failure, not a hang; report and image
-#      names with non-ASCII characters arrive under those names;
+#      names with non-ASCII characters arrive under those names; ports shows the names Device
+#      Manager shows;
 #   3. each program's resources as Windows reads them: version, icon, manifest;
 #   4. the installer (scripts/package-windows.sh): a silent install and upgrade, the installed
 #      program runs, the Start-menu shortcut and the Apps entry, a silent removal.
@@ -140,7 +141,9 @@ msi_tests() {
     return 0
   }
   local apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-  product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" {print $2}' | tr -d '\r'; }
+  product_code() {
+    msiinfo export "$1" Property | awk '$1 == "ProductCode" {print $2}' | tr -d '\r'
+  }
   listed_version() {  # what Apps shows for the product of MSI $1, or nothing
     "$wine" reg query "$apps\\$(product_code "$1")" /v DisplayVersion 2>/dev/null |
       tr -d '\r' | awk '$1 == "DisplayVersion" {print $3}'
@@ -153,7 +156,7 @@ msi_tests() {
   local -x XDG_DATA_HOME=$tmp/xdg-data XDG_CONFIG_HOME=$tmp/xdg-config
 
   msiexec /i "$old"
-  [[ $(listed_version "$old") == 1.1.0 ]] || fail "Apps does not list Brelin 1.1.0 after its install"
+  [[ $(listed_version "$old") == 1.1.0 ]] || fail "Apps does not list Brelin 1.1.0 once installed"
   msiexec /i "$new"
   [[ -z $(listed_version "$old") ]] || fail "the upgrade left Brelin 1.1.0 in Apps"
   [[ $(listed_version "$new") == "$version" ]] || fail "Apps does not list Brelin $version"
@@ -241,7 +244,8 @@ timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o "Prüfung März/Bericht f
 cmp <(tail -n +2 "Prüfung März/Bericht für Jörg.txt") <(tail -n +2 linux.txt) ||
   fail "get-data to non-ASCII names: no report under that name, or a different one"
 cmp "Prüfung März/Speicher.bin" KLV480.bin || fail "get-data to non-ASCII names: the image"
-[[ $(ls -A "Prüfung März" | wc -l) == 2 ]] || fail "get-data to non-ASCII names left: $(ls -A "Prüfung März")"
+[[ $(ls -A "Prüfung März" | wc -l) == 2 ]] ||
+  fail "get-data to non-ASCII names left: $(ls -A "Prüfung März")"
 echo "wine-tests: get-data writes the report and image to names with non-ASCII characters"
 
 timeout 60 "$wine" "$cli_exe" erase --port COM1 --yes 2>"$tmp/erase.err" ||
@@ -276,7 +280,8 @@ for exe in "$cli_exe" "$root/$windows/win/brelin.exe"; do
   for line in "Fixed=$version.0" "FileVersion=$version" "ProductVersion=$version" \
     "ProductName=Brelin" "CompanyName=Brelin developers" "OriginalFilename=$name" \
     "IconSizes=16 32 48 64 128 256"; do
-    grep -qxF "$line" "$tmp/resources.txt" || { cat "$tmp/resources.txt" >&2; fail "$name lacks $line"; }
+    grep -qxF "$line" "$tmp/resources.txt" ||
+      { cat "$tmp/resources.txt" >&2; fail "$name lacks $line"; }
   done
   for setting in '>UTF-8</activeCodePage>' '>PerMonitorV2</dpiAwareness>' 'level="asInvoker"' \
     'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
@@ -286,6 +291,27 @@ for exe in "$cli_exe" "$root/$windows/win/brelin.exe"; do
   echo "wine-tests: $name shows version $version, $(grep ^FileDescription= "$tmp/resources.txt" |
     cut -d= -f2), its icon and its manifest"
 done
+
+# brelin-cli ports names a port as Device Manager does. Wine keeps no Plug and Play record of
+# its COM ports, so the test makes Ports-class records: one for COM1 with a name beyond ASCII, one
+# for a COM250 that is not there and must not be listed.
+records='HKLM\System\CurrentControlSet\Enum\ROOT\PORTS'
+port_record() {  # instance, PortName, FriendlyName
+  "$wine" reg add "$records\\$1" /v ClassGUID /t REG_SZ /f \
+    /d '{4D36E978-E325-11CE-BFC1-08002BE10318}' >/dev/null 2>&1 &&
+    "$wine" reg add "$records\\$1" /v FriendlyName /t REG_SZ /d "$3" /f >/dev/null 2>&1 &&
+    "$wine" reg add "$records\\$1\\Device Parameters" /v PortName /t REG_SZ /d "$2" /f \
+      >/dev/null 2>&1 || fail "could not make the device record of $2"
+}
+port_record 0000 COM1 "USB-Seriell-Gerät (COM1)"
+port_record 0001 COM250 "Bluetooth link (COM250)"
+"$wine" "$cli_exe" ports 2>&1 | tr -d '\r' >"$tmp/ports.txt" || fail "ports"
+"$wine" reg delete "$records" /f >/dev/null 2>&1
+grep -qx '0 *COM1 *\\\\\.\\COM1 *USB-Seriell-Gerät (COM1)' "$tmp/ports.txt" &&
+  ! grep -q COM250 "$tmp/ports.txt" ||
+  { cat "$tmp/ports.txt" >&2; fail "ports: the names Device Manager shows"; }
+echo "wine-tests: ports shows COM1 as $(grep -o 'USB-Seriell.*' "$tmp/ports.txt")," \
+  "and no absent COM250"
 
 # Ports that cannot be used: an index above 255 is refused as usage, a missing port fails.
 status=0
@@ -313,4 +339,4 @@ tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
 msi_tests
-echo "wine: $((passed + 9)) passed, 0 failed"  # the driver tests and the nine checks above
+echo "wine: $((passed + 10)) passed, 0 failed"  # the driver tests and the ten checks above
