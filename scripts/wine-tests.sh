@@ -144,10 +144,11 @@ msi_tests() {
   product_code() {
     msiinfo export "$1" Property | awk '$1 == "ProductCode" {print $2}' | tr -d '\r'
   }
-  listed_version() {  # what Apps shows for the product of MSI $1, or nothing
-    "$wine" reg query "$apps\\$(product_code "$1")" /v DisplayVersion 2>/dev/null |
-      tr -d '\r' | awk '$1 == "DisplayVersion" {print $3}'
+  listed() {  # listed MSI VALUE: what Apps shows of the product of MSI, or nothing
+    "$wine" reg query "$apps\\$(product_code "$1")" /v "$2" 2>/dev/null |
+      tr -d '\r' | awk -v name="$2" '$1 == name {print substr($0, index($0, $3))}'
   }
+  listed_version() { listed "$1" DisplayVersion; }
   msiexec() {  # msiexec /i|/x FILE, silent
     timeout 120 "$wine" msiexec "$1" "Z:${2//\//\\}" /qn || fail "msiexec $1 $(basename "$2")"
   }
@@ -160,6 +161,8 @@ msi_tests() {
   msiexec /i "$new"
   [[ -z $(listed_version "$old") ]] || fail "the upgrade left Brelin 1.1.0 in Apps"
   [[ $(listed_version "$new") == "$version" ]] || fail "Apps does not list Brelin $version"
+  [[ $(listed "$new" InstallLocation) == 'C:\Program Files\Brelin\' ]] ||
+    fail "Apps says Brelin is in '$(listed "$new" InstallLocation)'"
   local program shown
   for program in brelin-cli brelin; do
     shown=$("$wine" "$folder/$program.exe" --version 2>&1 | tr -d '\r') ||
