@@ -1,5 +1,6 @@
 #include "history/listing.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -70,12 +71,19 @@ std::string FormatPoints(const History& history, const report::ReportOptions& op
   std::string out =
       Line(format, {"Device", "Point", "Readings", "First", "Last", "Smallest", "Largest"});
   for (const PointSummary& summary : history.Points()) {
+    std::vector<report::RowTexts> rows;
+    for (const Reading& reading : history.Readings(summary.serial, summary.point)) {
+      rows.push_back(ReadingRow(summary.point, 0, reading, options));
+    }
+    // A point that had another sensor once is compared in the unit of its newest value alone.
+    const auto newest = std::find_if(rows.rbegin(), rows.rend(), [](const report::RowTexts& row) {
+      return !std::isnan(RowValue(row));
+    });
     std::string smallest = "-", largest = "-";
     double low = INFINITY, high = -INFINITY;
-    for (const Reading& reading : history.Readings(summary.serial, summary.point)) {
-      const report::RowTexts row = ReadingRow(summary.point, 0, reading, options);
+    for (const report::RowTexts& row : rows) {
       const double value = RowValue(row);
-      if (std::isnan(value)) continue;
+      if (std::isnan(value) || row.unit != newest->unit) continue;
       if (value < low) low = value, smallest = ValueWithUnit(row);
       if (value > high) high = value, largest = ValueWithUnit(row);
     }

@@ -25,7 +25,8 @@ std::string FormatReadings(std::int32_t serial, int point, const std::vector<Rea
                            const report::ReportOptions& options);
 
 // What the history holds, one line per instrument and point: number of readings, first and last
-// time, smallest and largest value in the units `options` select; laid out as `options` says.
+// time, smallest and largest value in the units `options` select (of the readings in the unit of
+// the point's newest value); laid out as `options` says.
 std::string FormatPoints(const History& history, const report::ReportOptions& options);
 
 }  // namespace brelin::history
