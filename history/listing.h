@@ -15,9 +15,6 @@ namespace brelin::history {
 report::RowTexts ReadingRow(int point, int number, const Reading& reading,
                             const report::ReportOptions& options);
 
-// The number of a row's value text; NaN for a value without one ("UNKNOWN").
-double RowValue(const report::RowTexts& row);
-
 // The readings of one point in the layout and text form of a report (options.reportFormat,
 // encoding, line ends): a header naming instrument and point, the report's column names, one row
 // per reading numbered from 0, oldest first.
