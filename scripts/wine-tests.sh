@@ -4,9 +4,12 @@
 #      peer (pty_peer) that Wine knows as COM1;
 #   2. brelin-cli.exe get-data and erase on COM1 against klv480-sim: the report must equal the one
 #      the Linux brelin-cli analyse writes from the same image; and a simulator that goes away in
-#      the middle of a download must end the command with a failure, not a hang.
+#      the middle of a download must end the command with a failure, not a hang;
+#   3. the window's tests (win_window_test.exe) on a virtual X display, each against a fresh
+#      klv480-sim on COM1; the report of its Get Data must equal the Linux analysis too.
 # Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
 #   WINE_TESTS=driver   only step 1, ending at the first test that fails (scripts/mutants.sh)
+#   WINE_TESTS=window   only step 3
 #   WINDOWS_BUILD=DIR   the MinGW build directory (default build/windows)
 #   WINE_PREFIX_DIR=DIR keeps the Wine prefix in DIR for the next run (default: a fresh one)
 set -euo pipefail
@@ -14,8 +17,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 linux=${LINUX_BUILD:-build/dev}
 windows=${WINDOWS_BUILD:-build/windows}
-driver_only=false
+driver_only=false window_only=false
 [[ ${WINE_TESTS:-} == driver ]] && driver_only=true
+[[ ${WINE_TESTS:-} == window ]] && window_only=true
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
@@ -45,10 +49,11 @@ cmake --preset windows -B "$windows" >/dev/null
 if $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
-  cmake --build "$windows" -j2 --target win_driver_test brelin-cli
+  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin win_window_test
 fi
 test_exe=$root/$windows/serial/win_driver_test.exe
 cli_exe=$root/$windows/cli/brelin-cli.exe
+window_exe=$root/$windows/win/win_window_test.exe
 
 # A prefix whose COM1 is whatever the symlink $link points at: a fresh one, or the one kept in
 # WINE_PREFIX_DIR, set up by the first run that uses it (wineboot takes about ten seconds).
@@ -61,14 +66,34 @@ fi
 link=$home/com1
 export WINEPREFIX=$home/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 peer_pid=
+xvfb_pid=
 cleanup() {
   [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
   "$wineserver" -k 2>/dev/null || true
   [[ -n ${server_pid:-} ]] && wait "$server_pid" 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM  # so that an interrupted run still cleans up
+
+# The window needs a display: a virtual one unless there is one already. Set before the first
+# Wine program, which starts the desktop that every window of the prefix lives on.
+if ! $driver_only && [[ -z ${DISPLAY:-} ]]; then
+  for n in $(seq 90 120); do
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      sleep 0.05
+    done
+    kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]] && export DISPLAY=":$n" && break
+    wait "$xvfb_pid" 2>/dev/null || true  # the number was taken meanwhile: the next one
+    xvfb_pid=
+  done
+  [[ -n ${DISPLAY:-} ]] || fail "no virtual display (Xvfb) could be started"
+fi
 
 if [[ ! -f $home/ready ]]; then
   "$wine" wineboot --init >/dev/null 2>&1
@@ -109,12 +134,65 @@ stop_peer() {
   peer_pid=
 }
 
-# 1. Driver tests, one process and one fresh pty per test.
 export BRELIN_UNDER_WINE=1
+serial=480123
+
+# 3. The window's tests, one process and one fresh simulator per test, in a folder of their own.
+window_tests() {
+  local dir=$tmp/window tests t sim status
+  mkdir -p "$dir"
+  mapfile -t tests < <("$wine" "$window_exe" --gtest_list_tests | tr -d '\r' |
+    awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
+  ((${#tests[@]} > 0)) || fail "no window tests listed"
+  for t in "${tests[@]}"; do
+    sim=("$sim_bin" --link "$link" --records 300 --seed 7 --serial $serial --baud 0)
+    case $t in
+      *Refused*) sim+=(--refuse) ;;
+      *Silent*) sim+=(--silent) ;;
+      # Paced and long, so that the transfer still runs when Close comes.
+      *Close*) sim=("$sim_bin" --link "$link" --records 3000 --seed 7 --baud 9600) ;;
+    esac
+    rm -rf "$dir" && mkdir "$dir"
+    start_peer "${sim[@]}"
+    status=0
+    (cd "$dir" && timeout 120 "$wine" "$window_exe" --gtest_filter="$t") >"$tmp/test.out" 2>&1 ||
+      status=$?
+    stop_peer
+    if ((status != 0)); then
+      tr -d '\r' <"$tmp/test.out" >&2
+      fail "window test $t (exit status $status)"
+    fi
+    case $t in
+      *GetData*)
+        "$cli_linux" analyse "$dir/KLV480.bin" -o "$dir/linux.txt" --format csv --units imperial \
+          --serial $serial
+        cmp <(tail -n +2 "$dir/window-report.txt") <(tail -n +2 "$dir/linux.txt") ||
+          fail "$t: the window's report differs from analyse"
+        ;;
+      *Erase*)
+        (($(grep -c '< ERASE ' "$tmp/peer.err") == 1)) || fail "$t: not exactly one ERASE sent"
+        ;;
+      *Close*)
+        [[ $(grep '^< ' "$tmp/peer.err" | tail -1) == '< LOCK' ]] ||
+          fail "$t: the instrument was not locked last: $(grep '^< ' "$tmp/peer.err" | tr '\n' ' ')"
+        ;;
+    esac
+    echo "wine-tests: window $t passed"
+    passed=$((passed + 1))
+  done
+}
+
+passed=0 failed=0
+if $window_only; then
+  window_tests
+  echo "wine: $passed passed, 0 failed"
+  exit 0
+fi
+
+# 1. Driver tests, one process and one fresh pty per test.
 mapfile -t tests < <("$wine" "$test_exe" --gtest_list_tests | tr -d '\r' |
   awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
 ((${#tests[@]} > 0)) || fail "no driver tests listed"
-passed=0 failed=0
 for t in "${tests[@]}"; do
   peer=("$peer_bin" --link "$link")
   [[ $t == *HangUp* ]] && peer+=(--hang-up-after 1)
@@ -142,7 +220,6 @@ fi
 work=$tmp/work
 mkdir -p "$work"
 cd "$work"
-serial=480123
 start_peer "$sim_bin" --link "$link" --records 300 --seed 7 --serial $serial --baud 0
 timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o report.txt --format csv --units imperial \
   2>"$tmp/get-data.err" || { cat "$tmp/get-data.err" >&2; fail "get-data"; }
@@ -205,4 +282,7 @@ wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
-echo "wine: $((passed + 5)) passed, 0 failed"  # the driver tests and the five checks above
+passed=$((passed + 5))  # the five checks above
+
+window_tests
+echo "wine: $passed passed, 0 failed"
