@@ -139,7 +139,7 @@ serial=480123
 
 # 3. The window's tests, one process and one fresh simulator per test, in a folder of their own.
 window_tests() {
-  local dir=$tmp/window tests t sim status
+  local dir=$tmp/window tests t sim status received
   mkdir -p "$dir"
   mapfile -t tests < <("$wine" "$window_exe" --gtest_list_tests | tr -d '\r' |
     awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
@@ -173,11 +173,12 @@ window_tests() {
         (($(grep -c '< ERASE ' "$tmp/peer.err") == 1)) || fail "$t: not exactly one ERASE sent"
         ;;
       *Close*)
-        [[ $(grep '^< ' "$tmp/peer.err" | tail -1) == '< LOCK' ]] ||
-          fail "$t: the instrument was not locked last: $(grep '^< ' "$tmp/peer.err" | tr '\n' ' ')"
+        received=$(grep -o ': < .*' "$tmp/peer.err" | cut -c5- | paste -sd, -)
+        [[ $received == UNLOCK,DOWNLOAD,LOCK ]] ||
+          fail "$t: the instrument got $received, not UNLOCK,DOWNLOAD,LOCK"
         ;;
     esac
-    echo "wine-tests: window $t passed"
+    echo "wine-tests: window $t passed ($(tr -d '\r' <"$tmp/test.out" | grep -o '([0-9]* ms)$' | tail -1 | tr -d '()'))"
     passed=$((passed + 1))
   done
 }
