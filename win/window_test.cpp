@@ -361,8 +361,11 @@ TEST_F(WindowTest, StatusLogCaretStaysBeforeTheLastLineEnd) {
   EXPECT_EQ(window_->StatusText(),
             "typed Get data from KLV480.\r\nDone.Checking output filename.\r\n");
   // Past the edit control's default limit of 30000 characters.
-  for (int i = 0; i < 2000; ++i) window_->AppendStatus("Opening communication port.\r\n");
-  EXPECT_EQ(window_->StatusText().size(), 6 + 23 + 5 + 27 + 2000 * 29u);
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += std::string(98, 'x') + "\r\n";
+  window_->AppendStatus(lines);
+  window_->AppendStatus("Opening communication port.\r\n");
+  EXPECT_EQ(window_->StatusText().size(), 6 + 23 + 5 + 27 + 30002 + 29u);
   EXPECT_EQ(caret(), static_cast<int>(window_->StatusText().size()) - 2);
 }
 
