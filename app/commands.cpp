@@ -12,6 +12,9 @@
 #include <unistd.h>
 #endif
 
+#ifdef BRELIN_HISTORY
+#include "history/history.h"
+#endif
 #include "report/analysis.h"
 #include "report/file_error.h"
 #include "report/replace_file.h"
@@ -109,8 +112,44 @@ std::string SummaryWarning(const report::AnalysisSummary& summary) {
   return {};
 }
 
+void ImportIntoHistory(MainModel& model, const std::string& imagePath) {
+  model.historyResult.reset();
+  if (model.historyPath.empty()) return;
+  HistoryResult result;
+  result.path = model.historyPath;
+  const std::int32_t serial = model.deviceInfo.serialNumber;
+  if (serial == 0) {
+    // Readings of an unknown instrument could never be told apart from another's.
+    result.warning =
+        "the instrument gave no serial number: its readings were not added to the "
+        "history";
+    model.historyResult = result;
+    return;
+  }
+#ifdef BRELIN_HISTORY
+  try {
+    history::History history(model.historyPath, history::History::Mode::kWrite);
+    const history::ImportCounts counts = history.Import(serial, imagePath);
+    result.seen = counts.seen;
+    result.added = counts.added;
+  } catch (const std::exception& e) {  // HistoryError, or FileError for the image
+    result.warning = std::string(e.what()) + ": the readings were not added to the history";
+  }
+#else
+  (void)imagePath;
+  result.warning = "this build keeps no history";
+#endif
+  model.historyResult = result;
+}
+
+std::string HistoryText(const HistoryResult& result) {
+  return std::to_string(result.added) + " of " + std::to_string(result.seen) +
+         (result.seen == 1 ? " reading" : " readings") + " new in the history " + result.path + ".";
+}
+
 bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
   model.analysisSummary.reset();
+  model.historyResult.reset();
   model.AppendStatus("Checking output filename.\r\n");
   const std::string name = model.OutputFileName();
   if (name.empty()) {
@@ -133,6 +172,7 @@ bool GetDataCommand(MainModel& model, const GetDataOptions& options) {
   }
   report::MoveIntoPlace(partial, image);
   AnalyseCommand(model, image);
+  ImportIntoHistory(model, image);
   model.AppendStatus("Done.");
   return true;
 }

@@ -42,12 +42,22 @@ std::string SummaryWarning(const report::AnalysisSummary& summary);
 // empty; an existing report is left as it is until the new one replaces it; with a
 // model.reportStream only that a name is given), runs the download
 // into "<image>.part", puts the complete image in place of the previous one and analyses it,
-// ending with "Done.". Returns true then; false when no file is chosen ("There is no output File
-// name selected "), the download failed (its message shown; the previous image stays, the blocks
-// received stay in the .part file) or a stop was requested. Throws report::FileError when the
-// report or the image cannot be written (before the instrument is contacted when the name is not
-// a regular file or cannot be created) or the analysis fails; the Port is closed by then.
+// adds its readings to the history (ImportIntoHistory), ending with "Done.". Returns true then;
+// false when no file is chosen ("There is no output File name selected "), the download failed (its
+// message shown; the previous image stays, the blocks received stay in the .part file) or a stop
+// was requested. Throws report::FileError when the report or the image cannot be written (before
+// the instrument is contacted when the name is not a regular file or cannot be created) or the
+// analysis fails; the Port is closed by then.
 bool GetDataCommand(MainModel& model, const GetDataOptions& options = {});
+
+// Adds the measurement records of the image at `imagePath` to the history at model.historyPath
+// (nothing when it is empty) as readings of the instrument model.deviceInfo names, and says how
+// it went in model.historyResult. Never throws: a history that cannot be written, or an
+// instrument without a serial number, is a warning there, and the command that called it stands.
+void ImportIntoHistory(MainModel& model, const std::string& imagePath);
+
+// One line on an import: "12 of 300 readings new in the history /path/history.sqlite3."
+std::string HistoryText(const HistoryResult& result);
 
 // What ERASE asks before anything is sent to the instrument.
 inline constexpr char kEraseQuestion[] =

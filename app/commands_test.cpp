@@ -68,6 +68,36 @@ TEST_F(CommandsTest, GetDataRunsOnTheChosenPortAndWritesTheReport) {
   EXPECT_FALSE(std::filesystem::exists(options_.imagePath + ".part"));
 }
 
+TEST_F(CommandsTest, GetDataAddsTheReadingsToTheHistoryAndAFailureThereIsAWarning) {
+  device::testing::SimulatedInstrument klv(line_, config_);
+  model_.historyPath = dir_.Path("data/history.sqlite3");
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  ASSERT_TRUE(model_.historyResult);
+  EXPECT_EQ(model_.historyResult->warning, "");
+  EXPECT_GT(model_.historyResult->added, 150u);
+  EXPECT_EQ(model_.historyResult->added, model_.historyResult->seen);
+  EXPECT_EQ(HistoryText(*model_.historyResult),
+            std::to_string(model_.historyResult->added) + " of " +
+                std::to_string(model_.historyResult->seen) + " readings new in the history " +
+                model_.historyPath + ".");
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  EXPECT_EQ(model_.historyResult->added, 0u);
+
+  // A history that cannot be made: the download and its report stand, with a warning.
+  model_.historyPath = model_.outputFileName + "/history.sqlite3";
+  std::remove(model_.outputFileName.c_str());
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  EXPECT_THAT(model_.historyResult->warning,
+              HasSubstr("could not make its folder (Not a directory): the readings were not "
+                        "added to the history"));
+  EXPECT_THAT(ReadText(model_.outputFileName), HasSubstr("NE480123"));
+  EXPECT_EQ(model_.log.events.back(), "status:Done.");
+
+  model_.historyPath.clear();
+  ASSERT_TRUE(GetDataCommand(model_, options_));
+  EXPECT_FALSE(model_.historyResult);
+}
+
 TEST(SummaryTest, TransferFiguresWithoutAPercentage) {
   EXPECT_EQ(TransferText({.bytes = 24576, .milliseconds = 25600, .retries = 1}),
             "24.0 KiB, 0.94 KiB/s, 1 retry");

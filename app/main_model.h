@@ -14,6 +14,15 @@
 
 namespace brelin::app {
 
+// What Get Data did with the history: measurement records of the image and how many were new, or
+// why they could not be added.
+struct HistoryResult {
+  std::string path;
+  std::uint64_t seen = 0;
+  std::uint64_t added = 0;
+  std::string warning;  // empty: added
+};
+
 // The main window as the commands see it: the operator's current choices, the two progress sinks,
 // a way to tell the operator about a failure, and the data that outlives a command. It is the
 // listener of the instrument sequences and the sink of the analysis. The desktop window and the
@@ -44,6 +53,9 @@ class MainModel : public device::SequenceListener, public report::StatusSink {
   report::PointTable pointTable{};
   // What the last command's analysis found; empty when the last command analysed nothing.
   std::optional<report::AnalysisSummary> analysisSummary;
+  // Where Get Data adds the readings of each download; empty: nowhere. What it did last time.
+  std::string historyPath;
+  std::optional<HistoryResult> historyResult;
   device::DeviceInfo deviceInfo{};
   std::int32_t portIndex = 0;  // 0 = first port (COM1)
 };

@@ -1,12 +1,17 @@
 #include "cli/analyse.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/commands.h"
 #include "app/console_model.h"
 #include "cli/command.h"
+#ifdef BRELIN_HISTORY
+#include "cli/history.h"
+#include "history/history.h"
+#endif
 #include "cli/report_options.h"
 
 namespace brelin::cli {
@@ -16,14 +21,36 @@ struct AnalyseOptions {
   std::string image;
   ReportOptions report;
   std::int32_t serial = 0;  // no instrument to ask
+#ifdef BRELIN_HISTORY
+  bool import = false;
+  std::string history = history::DefaultPath();
+#endif
 };
 
 int RunAnalyse(const AnalyseOptions& options) {
   app::ConsoleModel model;
   ApplyReportOptions(options.report, model);
   model.deviceInfo.serialNumber = options.serial;
+#ifdef BRELIN_HISTORY
+  if (options.import && options.serial <= 0) {
+    std::fprintf(stderr,
+                 "brelin-cli: analyse --import needs the instrument's --serial\n"
+                 "Run 'brelin-cli analyse --help' for more information.\n");
+    return kExitUsage;
+  }
+#endif
   const int status = RunCommand(model, [&] { app::AnalyseCommand(model, options.image); });
-  return status == kExitDone ? ReportSummary(model, options.report) : status;
+  if (status != kExitDone) return status;
+  const int summary = ReportSummary(model, options.report);
+#ifdef BRELIN_HISTORY
+  // Only when asked: test images must not mix with an instrument's real readings.
+  if (options.import) {
+    model.historyPath = options.history;
+    app::ImportIntoHistory(model, options.image);
+    if (ReportHistory(model, options.report) != kExitDone) return kExitFailed;
+  }
+#endif
+  return summary;
 }
 
 }  // namespace
@@ -36,6 +63,11 @@ void RegisterAnalyse(CLI::App& app, int& exitStatus) {
       ->required();
   AddReportOptions(*command, options->report);
   command->add_option("--serial", options->serial, "Serial number in the report header");
+#ifdef BRELIN_HISTORY
+  command->add_flag("--import", options->import,
+                    "Add the image's readings to the history, as the instrument --serial names");
+  AddHistoryOption(*command, options->history);
+#endif
   command->callback([options, &exitStatus] { exitStatus = RunAnalyse(*options); });
 }
 

@@ -167,7 +167,7 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   const std::string summary =
       analysed.err.substr(analysed.err.rfind('\n', analysed.err.size() - 2));
   EXPECT_THAT(summary, HasSubstr(" records read: "));
-  EXPECT_THAT(r.err, ::testing::EndsWith("Done." + summary));
+  EXPECT_THAT(r.err, HasSubstr("Done." + summary));
   // Both reports carry their creation time in the first line; everything after it is the same.
   const std::string report = ReadText(report_), want = ReadText(expected);
   EXPECT_THAT(report, HasSubstr("NE480777"));
@@ -175,6 +175,38 @@ TEST_F(GetDataTest, FullDownloadGivesTheReportOfTheImage) {
   const std::string log = ReadText(log_);
   EXPECT_THAT(log, HasSubstr("transfer done"));
   EXPECT_LT(log.find("< system"), log.find("< LOCK"));
+}
+
+TEST_F(GetDataTest, EachDownloadAddsItsNewReadingsToTheHistory) {
+  StartSimulator({"--serial", "480777"});
+  const std::string history = dir_.Path("data/history.sqlite3");
+  // The user's data folder unless told otherwise; --no-history keeps it out.
+  const std::string xdg = dir_.Path("xdg");
+  setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  Result r = Cli({"get-data", "--port", link_, "-o", report_, "--no-history"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(xdg));
+  r = Cli({"get-data", "--port", link_, "-o", report_});
+  EXPECT_THAT(r.err, HasSubstr(" new in the history " + xdg + "/brelin/history.sqlite3.\n"));
+
+  r = Cli({"get-data", "--port", link_, "-o", report_, "--history", history});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_THAT(r.err, ::testing::ContainsRegex(" records read: [^\n]*\n[1-9][0-9]* of [0-9]+ "
+                                              "readings new in the history " +
+                                              history + "\\.\n$"));
+  r = Cli({"get-data", "--port", link_, "-o", report_, "--history", history});
+  EXPECT_THAT(r.err, ::testing::ContainsRegex("\n0 of [0-9]+ readings new in the history " +
+                                              history + "\\.\n$"));
+  r = Cli({"history", "points", "--history", history});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("\r\nNE480777\t"));
+  // A history that cannot be written costs a warning, not the download.
+  r = Cli({"get-data", "--port", link_, "-o", report_, "--history", report_ + "/h"});
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_THAT(r.err, HasSubstr("brelin-cli: warning: " + report_ +
+                               "/h: could not make its folder (Not a directory)"));
+  r = Cli({"get-data", "--port", link_, "-o", report_, "--history", report_ + "/h", "--strict"});
+  EXPECT_EQ(r.exitStatus, 1);
 }
 
 TEST_F(GetDataTest, ReportToStandardOutputAndQuietRuns) {

@@ -10,6 +10,9 @@
 #include "cli/command.h"
 #include "cli/erase.h"
 #include "cli/get_data.h"
+#ifdef BRELIN_HISTORY
+#include "cli/history.h"
+#endif
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 
@@ -28,7 +31,7 @@ bool CheckBeforeSubcommand(const CLI::App& app, int argc, char** argv) {
       continue;
     }
     std::fprintf(stderr,
-                 "brelin-cli: %s: not %s (analyse, get-data, erase, ports)\n"
+                 "brelin-cli: %s: not %s (analyse, get-data, erase, ports, history)\n"
                  "Run 'brelin-cli --help' for more information.\n",
                  word.c_str(),
                  word.starts_with('-') ? "an option before the subcommand" : "a subcommand");
@@ -51,6 +54,9 @@ int main(int argc, char** argv) {
   brelin::cli::RegisterPorts(app);
   brelin::cli::RegisterGetData(app, exitStatus);
   brelin::cli::RegisterErase(app, exitStatus);
+#ifdef BRELIN_HISTORY
+  brelin::cli::RegisterHistory(app, exitStatus);
+#endif
 
   if (!CheckBeforeSubcommand(app, argc, argv)) return brelin::cli::kExitUsage;
   brelin::cli::CatchInterrupts();

@@ -16,6 +16,12 @@ void AddReportOptions(CLI::App& command, ReportOptions& options) {
   command.add_option("-o,--output", options.output, "Report file to write; - for standard output")
       ->required()
       ->type_name("REPORT");
+  AddTextOptions(command, options);
+  command.add_flag("--strict", options.strict,
+                   "Exit with status 1 when the analysis warns (the report is still written)");
+}
+
+void AddTextOptions(CLI::App& command, ReportOptions& options) {
   command.add_option("--format", options.format, "Report layout")
       ->check(CLI::IsMember({"ascii", "csv"}))
       ->capture_default_str();
@@ -31,8 +37,16 @@ void AddReportOptions(CLI::App& command, ReportOptions& options) {
   command.add_option("--line-end", options.lineEnd, "Report line ends")
       ->check(CLI::IsMember({"crlf", "lf"}))
       ->capture_default_str();
-  command.add_flag("--strict", options.strict,
-                   "Exit with status 1 when the analysis warns (the report is still written)");
+}
+
+report::ReportOptions ChosenOptions(const ReportOptions& options) {
+  return {
+      .unitSystem = options.units == "metric" ? report::kMetric : report::kImperial,
+      .temperatureScale = options.temperature == "absolute" ? report::kAbsolute : report::kRelative,
+      .reportFormat = options.format == "ascii" ? report::kAscii : report::kCsv,
+      .encoding =
+          options.encoding == "utf8" ? report::TextEncoding::kUtf8 : report::TextEncoding::kLatin1,
+      .lineEnd = options.lineEnd == "lf" ? report::LineEnd::kLf : report::LineEnd::kCrLf};
 }
 
 void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model) {
@@ -40,9 +54,8 @@ void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model) 
   model.ascii = options.format == "ascii";
   model.metric = options.units == "metric";
   model.absolute = options.temperature == "absolute";
-  model.reportEncoding =
-      options.encoding == "utf8" ? report::TextEncoding::kUtf8 : report::TextEncoding::kLatin1;
-  model.reportLineEnd = options.lineEnd == "lf" ? report::LineEnd::kLf : report::LineEnd::kCrLf;
+  model.reportEncoding = ChosenOptions(options).encoding;
+  model.reportLineEnd = ChosenOptions(options).lineEnd;
   // The status lines stay on stderr, so stdout carries the report alone.
   if (options.output == "-") {
 #ifdef _WIN32

@@ -18,10 +18,16 @@ struct ReportOptions {
   bool strict = false;  // a warning about the image fails the command
 };
 
-// Adds -o/--output REPORT (required; "-" is standard output), --format ascii|csv,
-// --units metric|imperial, --temperature relative|absolute, --encoding latin1|utf8,
-// --line-end crlf|lf and --strict to `command`, stored in `options`.
+// Adds -o/--output REPORT (required; "-" is standard output), the text options of
+// AddTextOptions and --strict to `command`, stored in `options`.
 void AddReportOptions(CLI::App& command, ReportOptions& options);
+
+// Adds --format ascii|csv, --units metric|imperial, --temperature relative|absolute,
+// --encoding latin1|utf8 and --line-end crlf|lf to `command`, stored in `options`.
+void AddTextOptions(CLI::App& command, ReportOptions& options);
+
+// The report options the flags choose.
+report::ReportOptions ChosenOptions(const ReportOptions& options);
 
 // Sets the model's output file name and choices from the flags.
 void ApplyReportOptions(const ReportOptions& options, app::ConsoleModel& model);

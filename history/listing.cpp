@@ -1,6 +1,6 @@
 #include "history/listing.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -41,17 +41,6 @@ report::RowTexts ReadingRow(int point, int number, const Reading& reading,
       point, number, report::MakeSlot(options, reading.sensorType, reading.raw, reading.time));
 }
 
-double RowValue(const report::RowTexts& row) {
-  const std::string value = Trimmed(row.value);
-  double number = 0;
-  // from_chars, not strtod: a decimal-comma locale must not change what a text means.
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (error != std::errc() || end != value.data() + value.size() || value.empty()) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-  return number;
-}
-
 std::string FormatReadings(std::int32_t serial, int point, const std::vector<Reading>& readings,
                            const report::ReportOptions& options) {
   const int format = options.reportFormat;
@@ -70,12 +59,19 @@ std::string FormatPoints(const History& history, const report::ReportOptions& op
   std::string out =
       Line(format, {"Device", "Point", "Readings", "First", "Last", "Smallest", "Largest"});
   for (const PointSummary& summary : history.Points()) {
+    std::vector<report::RowTexts> rows;
+    for (const Reading& reading : history.Readings(summary.serial, summary.point)) {
+      rows.push_back(ReadingRow(summary.point, 0, reading, options));
+    }
+    // A point that had another sensor once is compared in the unit of its newest value alone.
+    const auto newest = std::find_if(rows.rbegin(), rows.rend(), [](const report::RowTexts& row) {
+      return !std::isnan(report::RowValue(row));
+    });
     std::string smallest = "-", largest = "-";
     double low = INFINITY, high = -INFINITY;
-    for (const Reading& reading : history.Readings(summary.serial, summary.point)) {
-      const report::RowTexts row = ReadingRow(summary.point, 0, reading, options);
-      const double value = RowValue(row);
-      if (std::isnan(value)) continue;
+    for (const report::RowTexts& row : rows) {
+      const double value = report::RowValue(row);
+      if (std::isnan(value) || row.unit != newest->unit) continue;
       if (value < low) low = value, smallest = ValueWithUnit(row);
       if (value > high) high = value, largest = ValueWithUnit(row);
     }

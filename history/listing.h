@@ -15,9 +15,6 @@ namespace brelin::history {
 report::RowTexts ReadingRow(int point, int number, const Reading& reading,
                             const report::ReportOptions& options);
 
-// The number of a row's value text; NaN for a value without one ("UNKNOWN").
-double RowValue(const report::RowTexts& row);
-
 // The readings of one point in the layout and text form of a report (options.reportFormat,
 // encoding, line ends): a header naming instrument and point, the report's column names, one row
 // per reading numbered from 0, oldest first.
@@ -25,7 +22,8 @@ std::string FormatReadings(std::int32_t serial, int point, const std::vector<Rea
                            const report::ReportOptions& options);
 
 // What the history holds, one line per instrument and point: number of readings, first and last
-// time, smallest and largest value in the units `options` select; laid out as `options` says.
+// time, smallest and largest value in the units `options` select (of the readings in the unit of
+// the point's newest value); laid out as `options` says.
 std::string FormatPoints(const History& history, const report::ReportOptions& options);
 
 }  // namespace brelin::history

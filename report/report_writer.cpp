@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "report/file_error.h"
@@ -97,6 +99,18 @@ RowTexts FormatRow(int point, int position, const PointSlot& slot) {
                .time = RowTimeText(slot.timestamp)};
   if (tab != std::string_view::npos) row.unit = value.substr(tab + 1);
   return row;
+}
+
+double RowValue(const RowTexts& row) {
+  const std::size_t first = row.value.find_first_not_of(' ');
+  if (first == std::string::npos) return std::numeric_limits<double>::quiet_NaN();
+  const char* begin = row.value.data() + first;
+  const char* end = row.value.data() + row.value.size();
+  double number = 0;
+  // from_chars, not strtod: a decimal-comma locale must not change what a text means.
+  const auto [last, error] = std::from_chars(begin, end, number);
+  if (error != std::errc() || last != end) return std::numeric_limits<double>::quiet_NaN();
+  return number;
 }
 
 std::string ColumnNamesLine(int reportFormat) {

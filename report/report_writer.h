@@ -26,6 +26,9 @@ struct RowTexts {
 // The row of the reading in slot `position` of `point`.
 RowTexts FormatRow(int point, int position, const PointSlot& slot);
 
+// The number of a row's value text; NaN for a value without one ("UNKNOWN").
+double RowValue(const RowTexts& row);
+
 // The column names line of a report in the layout `reportFormat` (kAscii or kCsv) selects.
 std::string ColumnNamesLine(int reportFormat);
 // `row` as a report line in the layout `reportFormat` selects, ending in CR LF.

@@ -9,9 +9,12 @@
 #      Manager shows;
 #   3. each program's resources as Windows reads them: version, icon, manifest;
 #   4. the installer (scripts/package-windows.sh): a silent install and upgrade, the installed
-#      program runs, the Start-menu shortcut and the Apps entry, a silent removal.
+#      program runs, the Start-menu shortcut and the Apps entry, a silent removal;
+#   5. the window's tests (win_window_test.exe) on a virtual X display, each against a fresh
+#      klv480-sim on COM1; the report of its Get Data must equal the Linux analysis too.
 # Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
 #   WINE_TESTS=driver   only step 1, ending at the first test that fails (scripts/mutants.sh)
+#   WINE_TESTS=window   only step 5
 #   WINE_TESTS=msi      only step 4
 #   WINDOWS_BUILD=DIR   the MinGW build directory (default build/windows)
 #   WINE_PREFIX_DIR=DIR keeps the Wine prefix in DIR for the next run (default: a fresh one)
@@ -20,9 +23,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 linux=${LINUX_BUILD:-build/dev}
 windows=${WINDOWS_BUILD:-build/windows}
-driver_only=false msi_only=false
+driver_only=false msi_only=false window_only=false
 [[ ${WINE_TESTS:-} == driver ]] && driver_only=true
 [[ ${WINE_TESTS:-} == msi ]] && msi_only=true
+[[ ${WINE_TESTS:-} == window ]] && window_only=true
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
@@ -56,11 +60,12 @@ if $msi_only; then
 elif $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
-  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin resource_dump
+  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin resource_dump win_window_test
 fi
 test_exe=$root/$windows/serial/win_driver_test.exe
 cli_exe=$root/$windows/cli/brelin-cli.exe
 dump_exe=$root/$windows/dist/windows/resource_dump.exe
+window_exe=$root/$windows/win/win_window_test.exe
 
 # A prefix whose COM1 is whatever the symlink $link points at: a fresh one, or the one kept in
 # WINE_PREFIX_DIR, set up by the first run that uses it (wineboot takes about ten seconds).
@@ -73,18 +78,42 @@ fi
 link=$home/com1
 export WINEPREFIX=$home/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 peer_pid=
+xvfb_pid=
 cleanup() {
   [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
   "$wineserver" -k 2>/dev/null || true
   [[ -n ${server_pid:-} ]] && wait "$server_pid" 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM  # so that an interrupted run still cleans up
 
+# The window needs a display: a virtual one unless there is one already. Set before the first
+# Wine program, which starts the desktop that every window of the prefix lives on.
+if ! $driver_only && [[ -z ${DISPLAY:-} ]]; then
+  for n in $(seq 90 120); do
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      sleep 0.05
+    done
+    kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]] && export DISPLAY=":$n" && break
+    wait "$xvfb_pid" 2>/dev/null || true  # the number was taken meanwhile: the next one
+    xvfb_pid=
+  done
+  [[ -n ${DISPLAY:-} ]] || fail "no virtual display (Xvfb) could be started"
+fi
+
 if [[ ! -f $home/ready ]]; then
   "$wine" wineboot --init >/dev/null 2>&1
   "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
+  # The windows of the window tests inside one virtual desktop: without a window manager, each
+  # window of its own that is hidden waits two seconds for X to confirm it.
+  "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
   "$wineserver" -w
   touch "$home/ready"
 fi
@@ -192,12 +221,66 @@ if $msi_only; then
   exit 0
 fi
 
-# 1. Driver tests, one process and one fresh pty per test.
 export BRELIN_UNDER_WINE=1
+serial=480123
+
+# 5. The window's tests, one process and one fresh simulator per test, in a folder of their own.
+window_tests() {
+  local dir=$tmp/window tests t sim status received
+  mkdir -p "$dir"
+  mapfile -t tests < <("$wine" "$window_exe" --gtest_list_tests | tr -d '\r' |
+    awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
+  ((${#tests[@]} > 0)) || fail "no window tests listed"
+  for t in "${tests[@]}"; do
+    sim=("$sim_bin" --link "$link" --records 300 --seed 7 --serial $serial --baud 0)
+    case $t in
+      *Refused*) sim+=(--refuse) ;;
+      *Silent*) sim+=(--silent) ;;
+      # Paced and long, so that the transfer still runs when Close comes.
+      *Close*) sim=("$sim_bin" --link "$link" --records 3000 --seed 7 --baud 9600) ;;
+    esac
+    rm -rf "$dir" && mkdir "$dir"
+    start_peer "${sim[@]}"
+    status=0
+    (cd "$dir" && timeout 120 "$wine" "$window_exe" --gtest_filter="$t") >"$tmp/test.out" 2>&1 ||
+      status=$?
+    stop_peer
+    if ((status != 0)); then
+      tr -d '\r' <"$tmp/test.out" >&2
+      fail "window test $t (exit status $status)"
+    fi
+    case $t in
+      *GetData*)
+        "$cli_linux" analyse "$dir/KLV480.bin" -o "$dir/linux.txt" --format csv --units imperial \
+          --serial $serial
+        cmp <(tail -n +2 "$dir/window-report.txt") <(tail -n +2 "$dir/linux.txt") ||
+          fail "$t: the window's report differs from analyse"
+        ;;
+      *Erase*)
+        (($(grep -c '< ERASE ' "$tmp/peer.err") == 1)) || fail "$t: not exactly one ERASE sent"
+        ;;
+      *Close*)
+        received=$(grep -o ': < .*' "$tmp/peer.err" | cut -c5- | paste -sd, -)
+        [[ $received == UNLOCK,DOWNLOAD,LOCK ]] ||
+          fail "$t: the instrument got $received, not UNLOCK,DOWNLOAD,LOCK"
+        ;;
+    esac
+    echo "wine-tests: window $t passed ($(tr -d '\r' <"$tmp/test.out" | grep -o '([0-9]* ms)$' | tail -1 | tr -d '()'))"
+    passed=$((passed + 1))
+  done
+}
+
+passed=0 failed=0
+if $window_only; then
+  window_tests
+  echo "wine: $passed passed, 0 failed"
+  exit 0
+fi
+
+# 1. Driver tests, one process and one fresh pty per test.
 mapfile -t tests < <("$wine" "$test_exe" --gtest_list_tests | tr -d '\r' |
   awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}')
 ((${#tests[@]} > 0)) || fail "no driver tests listed"
-passed=0 failed=0
 for t in "${tests[@]}"; do
   peer=("$peer_bin" --link "$link")
   [[ $t == *HangUp* ]] && peer+=(--hang-up-after 1)
@@ -225,7 +308,6 @@ fi
 work=$tmp/work
 mkdir -p "$work"
 cd "$work"
-serial=480123
 start_peer "$sim_bin" --link "$link" --records 300 --seed 7 --serial $serial --baud 0
 timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o report.txt --format csv --units imperial \
   2>"$tmp/get-data.err" || { cat "$tmp/get-data.err" >&2; fail "get-data"; }
@@ -341,5 +423,9 @@ wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
+passed=$((passed + 10))  # the ten checks above
+
 msi_tests
-echo "wine: $((passed + 10)) passed, 0 failed"  # the driver tests and the ten checks above
+passed=$((passed + 2))
+window_tests
+echo "wine: $passed passed, 0 failed"

@@ -19,6 +19,16 @@ _brelin_cli() {
         command=${COMP_WORDS[i]}
         break
         ;;
+      history)
+        command=history
+        # Its own subcommand follows: "history show".
+        for ((i++; i < COMP_CWORD; i++)); do
+          case ${COMP_WORDS[i]} in
+            points | show | import) command="history ${COMP_WORDS[i]}" && break ;;
+          esac
+        done
+        break
+        ;;
     esac
   done
 
@@ -33,27 +43,33 @@ _brelin_cli() {
       COMPREPLY=($(compgen -W "$(_brelin_cli_ports "${COMP_WORDS[0]}")" -- "$cur"))
       return
       ;;
-    -o | --output | --image)
+    -o | --output | --image | --history)
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -f -- "$cur"))
       return
       ;;
-    --serial) return ;;
+    --serial | --point | --since | --until) return ;;
   esac
 
-  local report=$'-o\n--output\n--format\n--units\n--temperature\n--encoding\n--line-end\n--strict'
+  local text=$'--format\n--units\n--temperature\n--encoding\n--line-end'
+  local report=$'-o\n--output\n'$text$'\n--strict'
+  local listing=$'-o\n--output\n--history\n'$text
   local options
   case $command in
-    analyse) options=$report$'\n--serial' ;;
-    get-data) options=$'--port\n'$report$'\n--image' ;;
+    analyse) options=$report$'\n--serial\n--import\n--history' ;;
+    get-data) options=$'--port\n'$report$'\n--image\n--history\n--no-history' ;;
+    history) options=$'points\nshow\nimport' ;;
+    "history points") options=$listing ;;
+    "history show") options=$'--point\n--serial\n--since\n--until\n'$listing ;;
+    "history import") options=$'--serial\n--history' ;;
     erase) options=$'--port\n--yes' ;;
     ports) options=$'--json' ;;
     *)
-      COMPREPLY=($(compgen -W $'analyse\nget-data\nerase\nports\n-q\n--quiet\n-h\n--help\n--version' -- "$cur"))
+      COMPREPLY=($(compgen -W $'analyse\nget-data\nerase\nports\nhistory\n-q\n--quiet\n-h\n--help\n--version' -- "$cur"))
       return
       ;;
   esac
-  if [[ $command == analyse && $cur != -* ]]; then
+  if [[ ($command == analyse || $command == "history import") && $cur != -* ]]; then
     compopt -o filenames 2>/dev/null
     COMPREPLY=($(compgen -f -- "$cur"))  # the memory image
     return

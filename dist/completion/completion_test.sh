@@ -28,7 +28,7 @@ expect() {
 }
 
 # Subcommands and the program's options.
-expect "--help --quiet --version -h -q analyse erase get-data ports" brelin-cli ""
+expect "--help --quiet --version -h -q analyse erase get-data history ports" brelin-cli ""
 expect "get-data" brelin-cli get
 expect "analyse" brelin-cli -q a
 # Option values, also after "=".
@@ -43,6 +43,10 @@ expect "--port" brelin-cli erase --p
 expect "--json" brelin-cli ports --j
 expect "--image" brelin-cli get-data --i
 expect "--serial --strict" brelin-cli analyse --s
+expect "--no-history" brelin-cli get-data --no
+expect "--help --quiet -h -q import points show" brelin-cli history ""
+expect "--serial --since" brelin-cli history show --s
+expect "" brelin-cli history show --since ""
 
 # Files: reports, images and analyse's memory image.
 work=$(mktemp -d)
@@ -51,6 +55,8 @@ cd "$work" && touch "report one.txt" KLV480.bin
 expect "report one.txt" brelin-cli get-data -o rep
 expect "KLV480.bin" brelin-cli get-data --image K
 expect "KLV480.bin" brelin-cli analyse K
+expect "KLV480.bin" brelin-cli history import K
+expect "KLV480.bin" brelin-cli history points --history K
 
 # --port offers what 'ports' lists: the paths and by-id names, read from the listing's columns.
 cat >"$work/fake-cli" <<'LISTING'
@@ -70,9 +76,11 @@ for path in $("$cli" ports | awk 'NR > 1 { print $2 }'); do
 done
 
 # Every option that a subcommand's --help shows is offered.
-for command in analyse get-data erase ports; do
-  offered=" $(complete_words "$cli" "$command" -) "
-  for option in $("$cli" "$command" --help | grep -oE '^  (-[a-z],)?--[a-z-]+' | tr ',' ' '); do
+for command in analyse get-data erase ports "history points" "history show" "history import"; do
+  # shellcheck disable=SC2086 # "history show" is two words
+  offered=" $(complete_words "$cli" $command -) "
+  # shellcheck disable=SC2086
+  for option in $("$cli" $command --help | grep -oE '^  (-[a-z],)?--[a-z-]+' | tr ',' ' '); do
     [[ $offered == *" $option "* ]] ||
       { echo "FAIL: $command: --help shows $option, completion lacks it" >&2; failures=$((failures + 1)); }
   done
