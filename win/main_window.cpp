@@ -22,7 +22,8 @@ namespace {
 // would fight over the port and hold the first up.
 constexpr int kCommands[] = {IDC_GET_DATA, IDC_ERASE,      IDC_PORT_SETUP,
                              IDC_BROWSE,   IDC_OPEN_IMAGE, IDHELP};
-constexpr int kColumnWidths[app::kColumnCount] = {50, 40, 70, 50, 110, 130};
+// In pixels; the time stamp takes the rest of the list's width.
+constexpr int kColumnWidths[app::kColumnCount] = {45, 30, 60, 45, 140, 150};
 
 void ShowMessageBox(HWND owner, const std::wstring& text) {
   MessageBoxW(owner, text.c_str(), L"Brelin", MB_OK | MB_ICONWARNING);
@@ -118,6 +119,7 @@ void MainWindow::Initialise() {
     item.pszText = title.data();
     ListView_InsertColumn(list, column, &item);
   }
+  ListView_SetColumnWidth(list, app::kColumnCount - 1, LVSCW_AUTOSIZE_USEHEADER);
   LOGFONTW font{};
   GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof font, &font);
   font.lfWeight = FW_BOLD;
