@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -396,6 +397,32 @@ TEST_F(WindowTest, ChoicesSurviveARestart) {
   Open();
   EXPECT_EQ(window_->portIndex, -1);
   EXPECT_EQ(Text(IDC_PORT_LABEL), "Port: none chosen (COM Port Setup)");
+}
+
+// Alt and a letter reach every button and option, each letter once.
+TEST_F(WindowTest, EveryButtonAndOptionHasItsOwnMnemonic) {
+  std::vector<std::pair<std::string, wchar_t>> keys;
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[32] = L"";
+    GetClassNameW(child, kind, 32);
+    const std::wstring text = TextOf(child);
+    const std::size_t amp = text.find(L'&');
+    const bool button = lstrcmpiW(kind, L"Button") == 0;
+    const LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+    if (button && style != BS_GROUPBOX) {
+      EXPECT_NE(amp, std::wstring::npos) << ToUtf8(text);
+    }
+    if (amp != std::wstring::npos && amp + 1 < text.size()) {
+      keys.emplace_back(ToUtf8(text), static_cast<wchar_t>(std::towlower(text[amp + 1])));
+    }
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t j = i + 1; j < keys.size(); ++j) {
+      EXPECT_NE(keys[i].second, keys[j].second) << keys[i].first << " and " << keys[j].first;
+    }
+  }
+  EXPECT_GE(keys.size(), 16u);
 }
 
 TEST(PortText, TakesComNamesInAnyFormAndRefusesOthers) {
