@@ -241,6 +241,10 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
   EXPECT_TRUE(greyed) << "only Close is active while the command runs";
   EXPECT_TRUE(IsWindowEnabled(Item(IDC_GET_DATA)));
   EXPECT_TRUE(IsWindowEnabled(Item(IDC_OPEN_REPORT)));
+  std::wstring opened;
+  window_->SetFileOpener([&](HWND, const std::wstring& path) { opened = path; });
+  Click(IDC_OPEN_REPORT);
+  EXPECT_EQ(std::filesystem::path(opened), std::filesystem::absolute("window-report.txt"));
   EXPECT_TRUE(std::filesystem::is_regular_file("KLV480.bin")) << "the image is beside the report";
   EXPECT_NE(Text(IDC_SUMMARY).find("Memory image: "), std::string::npos) << Text(IDC_SUMMARY);
 
