@@ -164,7 +164,8 @@ bool MainWindow::Command(int id, int code) {
   switch (id) {
     case IDOK:  // Enter where no button takes it
     case IDC_GET_DATA:
-      GetData();
+      // Enter in the readings' filter only ends the typing there.
+      if (GetFocus() != Item(IDC_FILTER)) GetData();
       return true;
     case IDC_ERASE:
       Erase();

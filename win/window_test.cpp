@@ -316,9 +316,19 @@ TEST_F(WindowTest, SilentInstrumentIsNoResponse) {
 }
 
 TEST_F(WindowTest, NoFileNameStopsBeforeThePort) {
-  Click(IDC_GET_DATA);
+  // Enter is Get Data, except in the readings' filter.
+  auto enterIn = [&](int id) {
+    SetFocus(Item(id));
+    PostMessageW(Item(id), WM_KEYDOWN, VK_RETURN, 0);
+    DispatchPending();
+  };
+  enterIn(IDC_FILTER);
+  EXPECT_EQ(window_->StatusText(), "");
+  enterIn(IDC_OUTPUT_FILE);
   EXPECT_EQ(window_->StatusText(), "Checking output filename.\r\n");
-  EXPECT_EQ(messages_, std::vector<std::string>{"There is no output File name selected "});
+  Click(IDC_GET_DATA);
+  EXPECT_EQ(window_->StatusText(), "Checking output filename.\r\nChecking output filename.\r\n");
+  EXPECT_EQ(messages_, std::vector<std::string>(2, "There is no output File name selected "));
   EXPECT_EQ(window_->bar, "");
 }
 
