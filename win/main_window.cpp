@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "app/commands.h"
+#include "report/analysis.h"
 #include "report/file_error.h"
 #include "serial/discovery.h"
 #include "win/dialogs.h"
@@ -193,6 +195,12 @@ bool MainWindow::Command(int id, int code) {
       return true;
     case IDC_OUTPUT_FILE:
       if (code == EN_CHANGE) UpdateReportActions();
+      return true;
+    case IDC_METRIC:
+    case IDC_IMPERIAL:
+    case IDC_ABSOLUTE:
+    case IDC_RELATIVE:
+      if (code == BN_CLICKED) RerenderReadings();
       return true;
     case IDC_FILTER:
       if (code == EN_CHANGE) {
@@ -402,6 +410,24 @@ void MainWindow::ShowSummary(const report::AnalysisSummary* summary, const std::
 void MainWindow::ShowReadings() {
   readings_.SetReadings(viewImage_.empty() ? std::vector<app::Reading>{}
                                            : app::ReadingsOf(pointTable));
+  countNote_.clear();
+  RefreshReadings();
+}
+
+void MainWindow::RerenderReadings() {
+  // A command reads the choices itself and fills the view when it ends.
+  if (running_ || viewImage_.empty()) return;
+  auto table = std::make_unique<report::PointTable>();
+  try {
+    report::DecodeImage(*table, viewImage_, app::ChosenReportOptions(*this));
+  } catch (const report::FileError&) {
+    countNote_ = ", in the report's units: the image cannot be read again";
+    RefreshReadings();
+    return;
+  }
+  readings_.SetReadings(app::ReadingsOf(*table));
+  // The report file keeps its units until the next Get Data or Open Image.
+  countNote_ = ", in the units chosen now";
   RefreshReadings();
 }
 
@@ -411,7 +437,9 @@ void MainWindow::RefreshReadings() {
   ListView_SetItemCountEx(list, static_cast<int>(readings_.size()), 0);
   InvalidateRect(list, nullptr, FALSE);
   SetDlgItemTextW(hwnd_, IDC_COUNT,
-                  readings_.totalReadings() == 0 ? L"" : FromLatin1(readings_.CountText()).c_str());
+                  readings_.totalReadings() == 0
+                      ? L""
+                      : FromLatin1(readings_.CountText() + countNote_).c_str());
 }
 
 void MainWindow::SortReadings(int column) {

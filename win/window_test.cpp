@@ -293,6 +293,24 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
   for (const std::string& cell : filtered.front()) expected += cell + "\t";
   expected.back() = '\r';
   EXPECT_EQ(copied, expected + "\n");
+
+  // Metric now: the view shows the readings in it, the report stays as it was written.
+  Click(IDC_METRIC);
+  const auto metric = ViewRows();
+  ASSERT_EQ(metric.size(), filtered.size());
+  bool changed = false;
+  for (std::size_t i = 0; i < metric.size(); ++i) {
+    EXPECT_NE(metric[i][3],
+              "\xB0"
+              "F");
+    changed = changed || metric[i][2] != filtered[i][2];
+  }
+  EXPECT_EQ(changed, filtered.front()[3] ==
+                         "\xB0"
+                         "F")
+      << filtered.front()[3];
+  EXPECT_NE(Text(IDC_COUNT).find("in the units chosen now"), std::string::npos);
+  EXPECT_EQ(ReadAll("window-report.txt"), report);
 }
 
 TEST_F(WindowTest, RefusedDownloadSaysSoAndWritesNothing) {
