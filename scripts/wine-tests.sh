@@ -268,6 +268,7 @@ mkdir -p "$tmp/paced-window"
   >"$tmp/paced-window.out" 2>&1 || { tr -d '\r' <"$tmp/paced-window.out" >&2; fail "paced window"; }
 stop_peer
 echo "wine-tests: the window's paced $(tr -d '\r' <"$tmp/paced-window.out" | grep '^Get Data: ')"
+echo "wine-tests: $(tr -d '\r' <"$tmp/paced-window.out" | grep '^Clicks during the transfer: ')"
 
 # Ports that cannot be used: an index above 255 is refused as usage, a missing port fails.
 status=0

@@ -131,9 +131,11 @@ class RecordingWindow : public MainWindow {
   void ShowTransfer(const device::TransferProgress& progress) override {
     if (!bar.ends_with("~ ")) bar += "~ ";
     MainWindow::ShowTransfer(progress);
+    if (onTransfer) onTransfer();
   }
   std::string bar;
   std::function<void(int)> onBar;
+  std::function<void()> onTransfer;
 };
 
 class WindowTest : public ::testing::Test {
@@ -210,6 +212,30 @@ class WindowTest : public ::testing::Test {
   bool answer_ = false;
 };
 
+// How long clicks posted during a transfer wait before the window handles them.
+struct ClickLatency {
+  using Clock = std::chrono::steady_clock;
+  std::optional<Clock::time_point> posted;
+  std::vector<double> milliseconds;
+
+  static LRESULT CALLBACK Handled(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR self) {
+    auto& latency = *reinterpret_cast<ClickLatency*>(self);
+    if (message == BM_CLICK && latency.posted) {
+      const std::chrono::duration<double, std::milli> waited = Clock::now() - *latency.posted;
+      latency.milliseconds.push_back(waited.count());
+      latency.posted.reset();
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
+  }
+  // Clicks `button` unless the last click still waits.
+  void Click(HWND button) {
+    if (posted) return;
+    posted = Clock::now();
+    PostMessageW(button, BM_CLICK, 0, 0);
+  }
+};
+
 // The whole download: every step in the log and on the bar, the report in the chosen layout and
 // units (the script compares it with what the Linux analysis writes from the same image), the
 // image beside it, and the readings view showing exactly the report's rows, then sorted,
@@ -226,13 +252,27 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
              !IsWindowEnabled(Item(IDC_PORT_SETUP)) && !IsWindowEnabled(Item(IDC_BROWSE)) &&
              IsWindowEnabled(Item(IDCLOSE));
   };
+  // Imperial again during the transfer: checked already, so nothing changes but the timing.
+  ClickLatency latency;
+  SetWindowSubclass(Item(IDC_IMPERIAL), ClickLatency::Handled, 1,
+                    reinterpret_cast<DWORD_PTR>(&latency));
+  window_->onTransfer = [&] { latency.Click(Item(IDC_IMPERIAL)); };
   const double cpuBefore = ProcessSeconds();
   const auto start = std::chrono::steady_clock::now();
   Click(IDC_GET_DATA);
-  // For the script's figures: what the window costs while it waits for the instrument.
+  // For the script's figures: what the window costs while it waits for the instrument, and how
+  // soon it takes a click.
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::printf("Get Data: %.2f s wall, %.1f%% of a core in the window's process\n", took.count(),
               100 * (ProcessSeconds() - cpuBefore) / took.count());
+  EXPECT_FALSE(latency.milliseconds.empty());
+  if (!latency.milliseconds.empty()) {
+    std::sort(latency.milliseconds.begin(), latency.milliseconds.end());
+    std::printf("Clicks during the transfer: %zu, waited %.1f ms (median), %.1f ms at most\n",
+                latency.milliseconds.size(), latency.milliseconds[latency.milliseconds.size() / 2],
+                latency.milliseconds.back());
+  }
+  EXPECT_TRUE(IsDlgButtonChecked(hwnd_, IDC_IMPERIAL));
 
   EXPECT_EQ(window_->StatusText(), kDownloaded + "Creating CSV file report.\r\nDone.");
   EXPECT_EQ(window_->bar, "10 ~ 30 50 70 85 100 ");
