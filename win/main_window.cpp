@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "app/commands.h"
+#include "report/analysis.h"
 #include "report/file_error.h"
 #include "serial/discovery.h"
 #include "win/dialogs.h"
@@ -22,7 +24,8 @@ namespace {
 // would fight over the port and hold the first up.
 constexpr int kCommands[] = {IDC_GET_DATA, IDC_ERASE,      IDC_PORT_SETUP,
                              IDC_BROWSE,   IDC_OPEN_IMAGE, IDHELP};
-constexpr int kColumnWidths[app::kColumnCount] = {50, 40, 70, 50, 110, 130};
+// In pixels; the time stamp takes the rest of the list's width.
+constexpr int kColumnWidths[app::kColumnCount] = {45, 30, 60, 45, 140, 150};
 
 void ShowMessageBox(HWND owner, const std::wstring& text) {
   MessageBoxW(owner, text.c_str(), L"Brelin", MB_OK | MB_ICONWARNING);
@@ -118,6 +121,7 @@ void MainWindow::Initialise() {
     item.pszText = title.data();
     ListView_InsertColumn(list, column, &item);
   }
+  ListView_SetColumnWidth(list, app::kColumnCount - 1, LVSCW_AUTOSIZE_USEHEADER);
   LOGFONTW font{};
   GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof font, &font);
   font.lfWeight = FW_BOLD;
@@ -162,7 +166,8 @@ bool MainWindow::Command(int id, int code) {
   switch (id) {
     case IDOK:  // Enter where no button takes it
     case IDC_GET_DATA:
-      GetData();
+      // Enter in the readings' filter only ends the typing there.
+      if (GetFocus() != Item(IDC_FILTER)) GetData();
       return true;
     case IDC_ERASE:
       Erase();
@@ -190,6 +195,12 @@ bool MainWindow::Command(int id, int code) {
       return true;
     case IDC_OUTPUT_FILE:
       if (code == EN_CHANGE) UpdateReportActions();
+      return true;
+    case IDC_METRIC:
+    case IDC_IMPERIAL:
+    case IDC_ABSOLUTE:
+    case IDC_RELATIVE:
+      if (code == BN_CLICKED) RerenderReadings();
       return true;
     case IDC_FILTER:
       if (code == EN_CHANGE) {
@@ -399,6 +410,24 @@ void MainWindow::ShowSummary(const report::AnalysisSummary* summary, const std::
 void MainWindow::ShowReadings() {
   readings_.SetReadings(viewImage_.empty() ? std::vector<app::Reading>{}
                                            : app::ReadingsOf(pointTable));
+  countNote_.clear();
+  RefreshReadings();
+}
+
+void MainWindow::RerenderReadings() {
+  // A command reads the choices itself and fills the view when it ends.
+  if (running_ || viewImage_.empty()) return;
+  auto table = std::make_unique<report::PointTable>();
+  try {
+    report::DecodeImage(*table, viewImage_, app::ChosenReportOptions(*this));
+  } catch (const report::FileError&) {
+    countNote_ = ", in the report's units: the image cannot be read again";
+    RefreshReadings();
+    return;
+  }
+  readings_.SetReadings(app::ReadingsOf(*table));
+  // The report file keeps its units until the next Get Data or Open Image.
+  countNote_ = ", in the units chosen now";
   RefreshReadings();
 }
 
@@ -408,7 +437,9 @@ void MainWindow::RefreshReadings() {
   ListView_SetItemCountEx(list, static_cast<int>(readings_.size()), 0);
   InvalidateRect(list, nullptr, FALSE);
   SetDlgItemTextW(hwnd_, IDC_COUNT,
-                  readings_.totalReadings() == 0 ? L"" : FromLatin1(readings_.CountText()).c_str());
+                  readings_.totalReadings() == 0
+                      ? L""
+                      : FromLatin1(readings_.CountText() + countNote_).c_str());
 }
 
 void MainWindow::SortReadings(int column) {

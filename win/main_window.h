@@ -87,6 +87,8 @@ class MainWindow : public app::MainModel {
   void EnableCommands(bool enable);
   void ShowSummary(const report::AnalysisSummary* summary, const std::string& image = {});
   void ShowReadings();
+  // The units changed: the view shows the last image in the new ones; the report stays.
+  void RerenderReadings();
   void RefreshReadings();
   void SortReadings(int column);
   void CopyReadings();
@@ -113,6 +115,7 @@ class MainWindow : public app::MainModel {
   int sortColumn_ = -1;
   bool descending_ = false;
   std::string viewImage_;  // the image the readings view shows; empty: none
+  std::string countNote_;  // after the count of readings: in which units they are shown
 };
 
 }  // namespace brelin::win

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -45,6 +47,18 @@ const std::string kOpening =
 const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
                                 "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
 const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
+
+// User and kernel time of this process so far.
+double ProcessSeconds() {
+  FILETIME created, ended, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                               t.dwLowDateTime) /
+           1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -117,9 +131,11 @@ class RecordingWindow : public MainWindow {
   void ShowTransfer(const device::TransferProgress& progress) override {
     if (!bar.ends_with("~ ")) bar += "~ ";
     MainWindow::ShowTransfer(progress);
+    if (onTransfer) onTransfer();
   }
   std::string bar;
   std::function<void(int)> onBar;
+  std::function<void()> onTransfer;
 };
 
 class WindowTest : public ::testing::Test {
@@ -196,6 +212,30 @@ class WindowTest : public ::testing::Test {
   bool answer_ = false;
 };
 
+// How long clicks posted during a transfer wait before the window handles them.
+struct ClickLatency {
+  using Clock = std::chrono::steady_clock;
+  std::optional<Clock::time_point> posted;
+  std::vector<double> milliseconds;
+
+  static LRESULT CALLBACK Handled(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR self) {
+    auto& latency = *reinterpret_cast<ClickLatency*>(self);
+    if (message == BM_CLICK && latency.posted) {
+      const std::chrono::duration<double, std::milli> waited = Clock::now() - *latency.posted;
+      latency.milliseconds.push_back(waited.count());
+      latency.posted.reset();
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
+  }
+  // Clicks `button` unless the last click still waits.
+  void Click(HWND button) {
+    if (posted) return;
+    posted = Clock::now();
+    PostMessageW(button, BM_CLICK, 0, 0);
+  }
+};
+
 // The whole download: every step in the log and on the bar, the report in the chosen layout and
 // units (the script compares it with what the Linux analysis writes from the same image), the
 // image beside it, and the readings view showing exactly the report's rows, then sorted,
@@ -212,7 +252,27 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
              !IsWindowEnabled(Item(IDC_PORT_SETUP)) && !IsWindowEnabled(Item(IDC_BROWSE)) &&
              IsWindowEnabled(Item(IDCLOSE));
   };
+  // Imperial again during the transfer: checked already, so nothing changes but the timing.
+  ClickLatency latency;
+  SetWindowSubclass(Item(IDC_IMPERIAL), ClickLatency::Handled, 1,
+                    reinterpret_cast<DWORD_PTR>(&latency));
+  window_->onTransfer = [&] { latency.Click(Item(IDC_IMPERIAL)); };
+  const double cpuBefore = ProcessSeconds();
+  const auto start = std::chrono::steady_clock::now();
   Click(IDC_GET_DATA);
+  // For the script's figures: what the window costs while it waits for the instrument, and how
+  // soon it takes a click.
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  std::printf("Get Data: %.2f s wall, %.1f%% of a core in the window's process\n", took.count(),
+              100 * (ProcessSeconds() - cpuBefore) / took.count());
+  EXPECT_FALSE(latency.milliseconds.empty());
+  if (!latency.milliseconds.empty()) {
+    std::sort(latency.milliseconds.begin(), latency.milliseconds.end());
+    std::printf("Clicks during the transfer: %zu, waited %.1f ms (median), %.1f ms at most\n",
+                latency.milliseconds.size(), latency.milliseconds[latency.milliseconds.size() / 2],
+                latency.milliseconds.back());
+  }
+  EXPECT_TRUE(IsDlgButtonChecked(hwnd_, IDC_IMPERIAL));
 
   EXPECT_EQ(window_->StatusText(), kDownloaded + "Creating CSV file report.\r\nDone.");
   EXPECT_EQ(window_->bar, "10 ~ 30 50 70 85 100 ");
@@ -221,6 +281,10 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
   EXPECT_TRUE(greyed) << "only Close is active while the command runs";
   EXPECT_TRUE(IsWindowEnabled(Item(IDC_GET_DATA)));
   EXPECT_TRUE(IsWindowEnabled(Item(IDC_OPEN_REPORT)));
+  std::wstring opened;
+  window_->SetFileOpener([&](HWND, const std::wstring& path) { opened = path; });
+  Click(IDC_OPEN_REPORT);
+  EXPECT_EQ(std::filesystem::path(opened), std::filesystem::absolute("window-report.txt"));
   EXPECT_TRUE(std::filesystem::is_regular_file("KLV480.bin")) << "the image is beside the report";
   EXPECT_NE(Text(IDC_SUMMARY).find("Memory image: "), std::string::npos) << Text(IDC_SUMMARY);
 
@@ -269,6 +333,24 @@ TEST_F(WindowTest, GetDataFillsTheReadingsAndWritesTheReport) {
   for (const std::string& cell : filtered.front()) expected += cell + "\t";
   expected.back() = '\r';
   EXPECT_EQ(copied, expected + "\n");
+
+  // Metric now: the view shows the readings in it, the report stays as it was written.
+  Click(IDC_METRIC);
+  const auto metric = ViewRows();
+  ASSERT_EQ(metric.size(), filtered.size());
+  bool changed = false;
+  for (std::size_t i = 0; i < metric.size(); ++i) {
+    EXPECT_NE(metric[i][3],
+              "\xB0"
+              "F");
+    changed = changed || metric[i][2] != filtered[i][2];
+  }
+  EXPECT_EQ(changed, filtered.front()[3] ==
+                         "\xB0"
+                         "F")
+      << filtered.front()[3];
+  EXPECT_NE(Text(IDC_COUNT).find("in the units chosen now"), std::string::npos);
+  EXPECT_EQ(ReadAll("window-report.txt"), report);
 }
 
 TEST_F(WindowTest, RefusedDownloadSaysSoAndWritesNothing) {
@@ -292,9 +374,19 @@ TEST_F(WindowTest, SilentInstrumentIsNoResponse) {
 }
 
 TEST_F(WindowTest, NoFileNameStopsBeforeThePort) {
-  Click(IDC_GET_DATA);
+  // Enter is Get Data, except in the readings' filter.
+  auto enterIn = [&](int id) {
+    SetFocus(Item(id));
+    PostMessageW(Item(id), WM_KEYDOWN, VK_RETURN, 0);
+    DispatchPending();
+  };
+  enterIn(IDC_FILTER);
+  EXPECT_EQ(window_->StatusText(), "");
+  enterIn(IDC_OUTPUT_FILE);
   EXPECT_EQ(window_->StatusText(), "Checking output filename.\r\n");
-  EXPECT_EQ(messages_, std::vector<std::string>{"There is no output File name selected "});
+  Click(IDC_GET_DATA);
+  EXPECT_EQ(window_->StatusText(), "Checking output filename.\r\nChecking output filename.\r\n");
+  EXPECT_EQ(messages_, std::vector<std::string>(2, "There is no output File name selected "));
   EXPECT_EQ(window_->bar, "");
 }
 
@@ -396,6 +488,32 @@ TEST_F(WindowTest, ChoicesSurviveARestart) {
   Open();
   EXPECT_EQ(window_->portIndex, -1);
   EXPECT_EQ(Text(IDC_PORT_LABEL), "Port: none chosen (COM Port Setup)");
+}
+
+// Alt and a letter reach every button and option, each letter once.
+TEST_F(WindowTest, EveryButtonAndOptionHasItsOwnMnemonic) {
+  std::vector<std::pair<std::string, wchar_t>> keys;
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[32] = L"";
+    GetClassNameW(child, kind, 32);
+    const std::wstring text = TextOf(child);
+    const std::size_t amp = text.find(L'&');
+    const bool button = lstrcmpiW(kind, L"Button") == 0;
+    const LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+    if (button && style != BS_GROUPBOX) {
+      EXPECT_NE(amp, std::wstring::npos) << ToUtf8(text);
+    }
+    if (amp != std::wstring::npos && amp + 1 < text.size()) {
+      keys.emplace_back(ToUtf8(text), static_cast<wchar_t>(std::towlower(text[amp + 1])));
+    }
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t j = i + 1; j < keys.size(); ++j) {
+      EXPECT_NE(keys[i].second, keys[j].second) << keys[i].first << " and " << keys[j].first;
+    }
+  }
+  EXPECT_GE(keys.size(), 16u);
 }
 
 TEST(PortText, TakesComNamesInAnyFormAndRefusesOthers) {
