@@ -84,17 +84,15 @@ Trend TrendOf(const MainModel& model, const std::string& imagePath, int point) {
       trend.points.push_back({row.time, value});
   }
   if (point < 0 || point >= report::kPointCount) return trend;
-  for (int k = 0; k < report::kSlotsPerPoint; ++k) {
-    const report::PointSlot& slot = model.pointTable[point][k];
-    if (slot.timestamp == 0) continue;
-    const report::RowTexts texts = report::FormatRow(point, k, slot);
-    const double value = report::RowValue(texts);
-    if (!std::isnan(value) && texts.unit == trend.unit) {
-      trend.marked.push_back({slot.timestamp, value});
+  // The report's readings by their time: the table's texts may be in the units of an earlier
+  // choice, the trend's are in those of now.
+  for (const TrendPoint& p : trend.points) {
+    const auto& slots = model.pointTable[point];
+    if (std::any_of(slots.begin(), slots.end(),
+                    [&](const report::PointSlot& slot) { return slot.timestamp == p.time; })) {
+      trend.marked.push_back(p);
     }
   }
-  std::sort(trend.marked.begin(), trend.marked.end(),
-            [](const TrendPoint& a, const TrendPoint& b) { return a.time < b.time; });
   return trend;
 }
 

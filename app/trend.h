@@ -18,7 +18,7 @@ struct Trend {
   int point = 0;
   std::string unit;                // of every value below (Latin-1, as the report writes it)
   std::vector<TrendPoint> points;  // oldest first
-  std::vector<TrendPoint> marked;  // the current report's readings of the point
+  std::vector<TrendPoint> marked;  // those at the times of the point table's readings of the point
   bool fromHistory = false;        // false: the readings of the image alone
   std::string note;                // why the history could not be read, or ""
 };

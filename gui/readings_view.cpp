@@ -147,6 +147,13 @@ ReadingsView::ReadingsView(QWidget* parent) : QGroupBox(QStringLiteral("Rea&ding
   layout->addWidget(count_);
   layout->addWidget(note_);
 
+  connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            const int row = current.row();
+            Q_EMIT PointSelected(current.isValid() && row < static_cast<int>(model_.table().size())
+                                     ? model_.table().row(static_cast<std::size_t>(row)).point
+                                     : -1);
+          });
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     model_.SetFilter(text);
     ShowCount();

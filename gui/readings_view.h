@@ -51,6 +51,11 @@ class ReadingsView : public QGroupBox {
   void CopySelection();
 
   ReadingsModel& model() { return model_; }
+  QTableView* table() { return view_; }
+
+ Q_SIGNALS:
+  // The operator moved to a row of `point`; -1 when no row is current.
+  void PointSelected(int point);
 
  private:
   void ShowCount();
