@@ -275,7 +275,7 @@ MainDialog::MainDialog(QWidget* parent)
   for (QRadioButton* radio : {metric_, absolute_, ascii_}) {
     connect(radio, &QRadioButton::toggled, this, &MainDialog::SaveSettings);
   }
-  connect(readings_, &ReadingsView::PointSelected, this, &MainDialog::ShowTrend);
+  connect(readings_, &ReadingsView::ReadingSelected, this, &MainDialog::ShowTrend);
 #ifdef BRELIN_HISTORY
   historyPath = history::DefaultPath();
 #endif
@@ -511,16 +511,17 @@ void MainDialog::ShowReadings(const std::string& image) {
   viewImage_ = image;
   readings_->SetReadings(app::ReadingsOf(pointTable));
   readings_->SetNote({});
-  ShowTrend(trendPoint_);
+  ShowTrend(trendPoint_, trendUnit_);
 }
 
-void MainDialog::ShowTrend(int point) {
+void MainDialog::ShowTrend(int point, const QString& unit) {
   trendPoint_ = point;
+  trendUnit_ = unit;
   if (point < 0) {
     trend_->Clear(QStringLiteral("Select a reading to see its point's trend."));
     return;
   }
-  trend_->SetTrend(app::TrendOf(*this, viewImage_, point));
+  trend_->SetTrend(app::TrendOf(*this, viewImage_, point, unit.toLatin1().toStdString()));
 }
 
 void MainDialog::RerenderReadings() {
@@ -536,7 +537,7 @@ void MainDialog::RerenderReadings() {
     return;
   }
   readings_->SetReadings(app::ReadingsOf(*table));
-  ShowTrend(trendPoint_);
+  ShowTrend(trendPoint_, trendUnit_);
   readings_->SetNote(
       QStringLiteral("Shown in the units chosen now; the report file is rewritten only by the "
                      "next Get Data or Open Image."));

@@ -105,8 +105,9 @@ class MainDialog : public QDialog, public app::MainModel {
   void ShowReadings(const std::string& image);
   // The units changed: the view shows the last image in the new ones; the report stays.
   void RerenderReadings();
-  // The trend of `point` (-1: none) from the history, or else from the image the view shows.
-  void ShowTrend(int point);
+  // The trend of `point` (-1: none) in `unit` from the history, or else from the image the view
+  // shows.
+  void ShowTrend(int point, const QString& unit);
   void ShowPort();
   void UpdateReportActions();
   QString StartFolder() const;
@@ -139,6 +140,7 @@ class MainDialog : public QDialog, public app::MainModel {
   ReadingsView* readings_;
   TrendView* trend_;
   int trendPoint_ = -1;  // the point the trend shows; -1: none
+  QString trendUnit_;    // and the unit of the reading that chose it
 };
 
 }  // namespace brelin::gui

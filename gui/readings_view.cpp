@@ -149,10 +149,13 @@ ReadingsView::ReadingsView(QWidget* parent) : QGroupBox(QStringLiteral("Rea&ding
 
   connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
-            const int row = current.row();
-            Q_EMIT PointSelected(current.isValid() && row < static_cast<int>(model_.table().size())
-                                     ? model_.table().row(static_cast<std::size_t>(row)).point
-                                     : -1);
+            const auto row = static_cast<std::size_t>(current.row());
+            if (!current.isValid() || row >= model_.table().size()) {
+              Q_EMIT ReadingSelected(-1, {});
+              return;
+            }
+            const app::Reading& reading = model_.table().row(row);
+            Q_EMIT ReadingSelected(reading.point, QString::fromLatin1(reading.unit.c_str()));
           });
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     model_.SetFilter(text);

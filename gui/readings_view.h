@@ -54,8 +54,9 @@ class ReadingsView : public QGroupBox {
   QTableView* table() { return view_; }
 
  Q_SIGNALS:
-  // The operator moved to a row of `point`; -1 when no row is current.
-  void PointSelected(int point);
+  // The operator moved to a reading of `point` in `unit` (as the table shows it); point -1 when
+  // no row is current.
+  void ReadingSelected(int point, const QString& unit);
 
  private:
   void ShowCount();

@@ -101,7 +101,13 @@ void TrendView::SetTrend(const app::Trend& trend) {
   title_->setText(text);
   value_->setTitleText(unit);
 
-  if (trend.points.empty()) return;
+  if (trend.points.empty()) {
+    time_->setVisible(false);
+    value_->setVisible(false);
+    save_->setEnabled(false);
+    reset_->setEnabled(false);
+    return;
+  }
   const auto [low, high] = std::minmax_element(
       trend.points.begin(), trend.points.end(),
       [](const app::TrendPoint& a, const app::TrendPoint& b) { return a.value < b.value; });
@@ -112,6 +118,8 @@ void TrendView::SetTrend(const app::Trend& trend) {
   const qint64 span = std::max<qint64>((last - first) / 20, 3600);
   time_->setRange(QDateTime::fromSecsSinceEpoch(first - span, QTimeZone::utc()),
                   QDateTime::fromSecsSinceEpoch(last + span, QTimeZone::utc()));
+  time_->setVisible(true);
+  value_->setVisible(true);
   save_->setEnabled(true);
   reset_->setEnabled(true);
 }
@@ -121,6 +129,9 @@ void TrendView::Clear(const QString& text) {
   line_->clear();
   marks_->clear();
   value_->setTitleText({});
+  // No axes over nothing: they would count from 1970.
+  time_->setVisible(false);
+  value_->setVisible(false);
   title_->setText(text);
   save_->setEnabled(false);
   reset_->setEnabled(false);
