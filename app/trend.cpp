@@ -15,6 +15,12 @@
 namespace brelin::app {
 namespace {
 
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 struct Row {
   std::int32_t time;
   report::RowTexts texts;
@@ -65,7 +71,8 @@ std::vector<Row> ImageRows(const std::string& imagePath, int point,
 
 }  // namespace
 
-Trend TrendOf(const MainModel& model, const std::string& imagePath, int point) {
+Trend TrendOf(const MainModel& model, const std::string& imagePath, int point,
+              std::string_view unit) {
   const report::ReportOptions options = ChosenReportOptions(model);
   Trend trend;
   trend.point = point;
@@ -73,28 +80,28 @@ Trend TrendOf(const MainModel& model, const std::string& imagePath, int point) {
   trend.fromHistory = !rows.empty();
   if (rows.empty()) rows = ImageRows(imagePath, point, options, trend.note);
 
-  const auto newest = std::find_if(rows.rbegin(), rows.rend(), [](const Row& row) {
-    return !std::isnan(report::RowValue(row.texts));
+  const auto valued = [](const Row& row) { return !std::isnan(report::RowValue(row.texts)); };
+  auto chosen = std::find_if(rows.rbegin(), rows.rend(), [&](const Row& row) {
+    return valued(row) && Trimmed(row.texts.unit) == Trimmed(unit);
   });
-  if (newest == rows.rend()) return trend;
-  trend.unit = newest->texts.unit;
+  if (chosen == rows.rend()) chosen = std::find_if(rows.rbegin(), rows.rend(), valued);
+  if (chosen == rows.rend()) return trend;
+  trend.unit = chosen->texts.unit;
   for (const Row& row : rows) {
-    const double value = report::RowValue(row.texts);
-    if (!std::isnan(value) && row.texts.unit == trend.unit)
-      trend.points.push_back({row.time, value});
-  }
-  if (point < 0 || point >= report::kPointCount) return trend;
-  for (int k = 0; k < report::kSlotsPerPoint; ++k) {
-    const report::PointSlot& slot = model.pointTable[point][k];
-    if (slot.timestamp == 0) continue;
-    const report::RowTexts texts = report::FormatRow(point, k, slot);
-    const double value = report::RowValue(texts);
-    if (!std::isnan(value) && texts.unit == trend.unit) {
-      trend.marked.push_back({slot.timestamp, value});
+    if (valued(row) && row.texts.unit == trend.unit) {
+      trend.points.push_back({row.time, report::RowValue(row.texts)});
     }
   }
-  std::sort(trend.marked.begin(), trend.marked.end(),
-            [](const TrendPoint& a, const TrendPoint& b) { return a.time < b.time; });
+  if (point < 0 || point >= report::kPointCount) return trend;
+  // The report's readings by their time: the table's texts may be in the units of an earlier
+  // choice, the trend's are in those of now.
+  for (const TrendPoint& p : trend.points) {
+    const auto& slots = model.pointTable[point];
+    if (std::any_of(slots.begin(), slots.end(),
+                    [&](const report::PointSlot& slot) { return slot.timestamp == p.time; })) {
+      trend.marked.push_back(p);
+    }
+  }
   return trend;
 }
 

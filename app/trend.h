@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/main_model.h"
@@ -18,7 +19,7 @@ struct Trend {
   int point = 0;
   std::string unit;                // of every value below (Latin-1, as the report writes it)
   std::vector<TrendPoint> points;  // oldest first
-  std::vector<TrendPoint> marked;  // the current report's readings of the point
+  std::vector<TrendPoint> marked;  // those at the times of the point table's readings of the point
   bool fromHistory = false;        // false: the readings of the image alone
   std::string note;                // why the history could not be read, or ""
 };
@@ -26,9 +27,11 @@ struct Trend {
 // The trend of `point`: every reading of it that the history at model.historyPath holds for the
 // instrument model.deviceInfo names, or, when it holds none (or there is no history, or no known
 // instrument), every reading of it in the image at `imagePath`. Values are those of the report's
-// texts in the model's units; readings without a number, and those in another unit than the
-// newest value's (a point that once had another sensor), are left out. Never throws: an
-// unreadable history or image gives what could be read and says why in `note`.
-Trend TrendOf(const MainModel& model, const std::string& imagePath, int point);
+// texts in the model's units. A point may have had several sensors: only readings in `unit`
+// (padding aside) are kept, or, when none is, those in the unit of the newest value; readings
+// without a number are left out. Never throws: an unreadable history or image gives what could be
+// read and says why in `note`.
+Trend TrendOf(const MainModel& model, const std::string& imagePath, int point,
+              std::string_view unit = {});
 
 }  // namespace brelin::app

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "gui/autorun.h"
@@ -30,10 +31,11 @@ int main(int argc, char** argv) {
 
   brelin::gui::MainDialog window;
   window.RestoreSettings();
-  // Not for operators: brelin --autorun PORT OUTPUT SCREENSHOT (see scripts/screenshot.sh).
-  if (argc == 5 && std::strcmp(argv[1], "--autorun") == 0) {
+  // Not for operators: brelin --autorun PORT OUTPUT SCREENSHOT [POINT] (scripts/screenshot.sh).
+  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--autorun") == 0) {
     brelin::gui::ScheduleAutorun(window, QString::fromLocal8Bit(argv[2]),
-                                 QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
+                                 QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
+                                 argc == 6 ? std::atoi(argv[5]) : -1);
     return window.exec();
   }
   window.exec();

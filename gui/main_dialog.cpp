@@ -34,10 +34,15 @@
 
 #include "app/commands.h"
 #include "app/readings.h"
+#include "app/trend.h"
 #include "gui/about_dialog.h"
 #include "gui/app_icon.h"
 #include "gui/port_setup_dialog.h"
 #include "gui/readings_view.h"
+#include "gui/trend_view.h"
+#ifdef BRELIN_HISTORY
+#include "history/history.h"
+#endif
 #include "report/analysis.h"
 #include "report/file_error.h"
 
@@ -68,6 +73,8 @@ constexpr char kMetricKey[] = "metric";
 constexpr char kAbsoluteKey[] = "absolute";
 constexpr char kAsciiKey[] = "ascii";
 constexpr char kFolderKey[] = "lastFolder";
+// Where Get Data keeps the readings, when not in the user's data folder; set by hand, never saved.
+constexpr char kHistoryKey[] = "historyPath";
 constexpr char kGeometryKey[] = "geometry";
 constexpr char kSplitterKey[] = "splitter";
 
@@ -168,7 +175,10 @@ MainDialog::MainDialog(QWidget* parent)
   summary_->setObjectName(QStringLiteral("labelSummary"));
   warning_ = new QLabel(statusBox);
   warning_->setObjectName(QStringLiteral("labelWarning"));
-  for (QLabel* label : {summary_, warning_}) {
+  // What Get Data added to the history, or why it could not.
+  history_ = new QLabel(statusBox);
+  history_->setObjectName(QStringLiteral("labelHistory"));
+  for (QLabel* label : {summary_, warning_, history_}) {
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setWordWrap(true);
@@ -178,6 +188,7 @@ MainDialog::MainDialog(QWidget* parent)
   statusLayout->addWidget(progress_);
   statusLayout->addWidget(summary_);
   statusLayout->addWidget(warning_);
+  statusLayout->addWidget(history_);
 
   // The chosen port, and the commands
   port_ = new QLabel(controls);
@@ -211,11 +222,20 @@ MainDialog::MainDialog(QWidget* parent)
   layout->setRowStretch(2, 1);
 
   readings_ = new ReadingsView(this);
+  trend_ = new TrendView(this);
+  // The readings above, the trend of the point selected among them below.
+  auto* right = new QSplitter(Qt::Vertical, this);
+  right->setObjectName(QStringLiteral("splitterReadings"));
+  right->setChildrenCollapsible(false);
+  right->addWidget(readings_);
+  right->addWidget(trend_);
+  right->setStretchFactor(0, 3);
+  right->setStretchFactor(1, 2);
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->setObjectName(QStringLiteral("splitter"));
   splitter_->setChildrenCollapsible(false);
   splitter_->addWidget(controls);
-  splitter_->addWidget(readings_);
+  splitter_->addWidget(right);
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
 
@@ -255,6 +275,10 @@ MainDialog::MainDialog(QWidget* parent)
   for (QRadioButton* radio : {metric_, absolute_, ascii_}) {
     connect(radio, &QRadioButton::toggled, this, &MainDialog::SaveSettings);
   }
+  connect(readings_, &ReadingsView::ReadingSelected, this, &MainDialog::ShowTrend);
+#ifdef BRELIN_HISTORY
+  historyPath = history::DefaultPath();
+#endif
   commands_ = {getData, erase, openImage, portSetup, browse};
   UpdateReportActions();
   ShowPort();
@@ -278,6 +302,9 @@ void MainDialog::RestoreSettings() {
   const QString folder = settings.value(kFolderKey).toString();
   const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
   const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
+  if (settings.contains(kHistoryKey)) {
+    historyPath = QFile::encodeName(settings.value(kHistoryKey).toString()).toStdString();
+  }
 
   if (hasPort) {
     const std::vector<PortChoice> ports = catalog_.list(PortScan::kKnown);
@@ -433,6 +460,7 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
   for (QWidget* widget : commands_) widget->setEnabled(false);
   about_->setEnabled(false);
   ShowSummary(nullptr);
+  historyResult.reset();
   try {
     command();
   } catch (const report::FileError& error) {
@@ -470,12 +498,30 @@ void MainDialog::ShowSummary(const report::AnalysisSummary* summary, const std::
   }
   summary_->setText(line);
   warning_->setText(warning.empty() ? QString() : QString::fromStdString("Warning: " + warning));
+  QString added;
+  if (summary != nullptr && historyResult) {
+    added = historyResult->warning.empty()
+                ? QFile::decodeName(app::HistoryText(*historyResult).c_str())
+                : QString::fromLocal8Bit("Warning: " + historyResult->warning);
+  }
+  history_->setText(added);
 }
 
 void MainDialog::ShowReadings(const std::string& image) {
   viewImage_ = image;
   readings_->SetReadings(app::ReadingsOf(pointTable));
   readings_->SetNote({});
+  ShowTrend(trendPoint_, trendUnit_);
+}
+
+void MainDialog::ShowTrend(int point, const QString& unit) {
+  trendPoint_ = point;
+  trendUnit_ = unit;
+  if (point < 0) {
+    trend_->Clear(QStringLiteral("Select a reading to see its point's trend."));
+    return;
+  }
+  trend_->SetTrend(app::TrendOf(*this, viewImage_, point, unit.toLatin1().toStdString()));
 }
 
 void MainDialog::RerenderReadings() {
@@ -491,6 +537,7 @@ void MainDialog::RerenderReadings() {
     return;
   }
   readings_->SetReadings(app::ReadingsOf(*table));
+  ShowTrend(trendPoint_, trendUnit_);
   readings_->SetNote(
       QStringLiteral("Shown in the units chosen now; the report file is rewritten only by the "
                      "next Get Data or Open Image."));

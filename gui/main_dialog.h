@@ -31,6 +31,7 @@ using QuestionPresenter =
 using UrlOpener = std::function<void(const QUrl& url)>;
 
 class ReadingsView;
+class TrendView;
 
 // The program's one window: the output file, the three report options, the status log and the
 // progress bar with the analysis's summary below it, the chosen port and the commands, and beside
@@ -104,6 +105,9 @@ class MainDialog : public QDialog, public app::MainModel {
   void ShowReadings(const std::string& image);
   // The units changed: the view shows the last image in the new ones; the report stays.
   void RerenderReadings();
+  // The trend of `point` (-1: none) in `unit` from the history, or else from the image the view
+  // shows.
+  void ShowTrend(int point, const QString& unit);
   void ShowPort();
   void UpdateReportActions();
   QString StartFolder() const;
@@ -125,6 +129,7 @@ class MainDialog : public QDialog, public app::MainModel {
   QProgressBar* progress_;
   QLabel* summary_;
   QLabel* warning_;
+  QLabel* history_;
   QRadioButton* metric_;
   QRadioButton* absolute_;
   QRadioButton* ascii_;
@@ -133,6 +138,9 @@ class MainDialog : public QDialog, public app::MainModel {
   QPushButton* showFolder_;
   QSplitter* splitter_;
   ReadingsView* readings_;
+  TrendView* trend_;
+  int trendPoint_ = -1;  // the point the trend shows; -1: none
+  QString trendUnit_;    // and the unit of the reading that chose it
 };
 
 }  // namespace brelin::gui

@@ -147,6 +147,16 @@ ReadingsView::ReadingsView(QWidget* parent) : QGroupBox(QStringLiteral("Rea&ding
   layout->addWidget(count_);
   layout->addWidget(note_);
 
+  connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            const auto row = static_cast<std::size_t>(current.row());
+            if (!current.isValid() || row >= model_.table().size()) {
+              Q_EMIT ReadingSelected(-1, {});
+              return;
+            }
+            const app::Reading& reading = model_.table().row(row);
+            Q_EMIT ReadingSelected(reading.point, QString::fromLatin1(reading.unit.c_str()));
+          });
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     model_.SetFilter(text);
     ShowCount();

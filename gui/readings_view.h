@@ -51,6 +51,12 @@ class ReadingsView : public QGroupBox {
   void CopySelection();
 
   ReadingsModel& model() { return model_; }
+  QTableView* table() { return view_; }
+
+ Q_SIGNALS:
+  // The operator moved to a reading of `point` in `unit` (as the table shows it); point -1 when
+  // no row is current.
+  void ReadingSelected(int point, const QString& unit);
 
  private:
   void ShowCount();

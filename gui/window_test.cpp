@@ -35,6 +35,7 @@
 #include "gui/testing/fast_clock.h"
 #include "gui/testing/modal.h"
 #include "gui/testing/simulator.h"
+#include "gui/trend_view.h"
 #include "report/analysis.h"
 #include "report/testing/recording_sink.h"
 #include "report/testing/records.h"
@@ -587,6 +588,38 @@ TEST(Window, OpenImageFillsTheViewAndAChangeOfUnitsRendersItAgain) {
   EXPECT_THAT(note->text().toStdString(), ::testing::HasSubstr("saved.bin: No such file"));
 }
 
+TEST(Window, SelectingAReadingShowsItsPointsTrend) {
+  Window w;
+  using report::testing::Measurement;
+  constexpr std::int32_t kT = 1'100'000'000;
+  // Point 3: six temperatures, of which the report keeps four; point 700: one lux value.
+  std::vector<report::testing::Record> records;
+  for (int i = 0; i < 6; ++i) records.push_back(Measurement(3, 19, 200 + 10 * i, kT + 86400 * i));
+  records.push_back(Measurement(700, 20, 605, kT));
+  std::vector<std::uint8_t> image;
+  for (const auto& r : records) image.insert(image.end(), r.begin(), r.end());
+  WriteFile("trend.bin", QByteArray(reinterpret_cast<const char*>(image.data()),
+                                    static_cast<qsizetype>(image.size())));
+  Child<QLineEdit>(&w.dialog, "edit1000")->setText(QStringLiteral("report.txt"));
+  w.dialog.OpenImage(QDir::current().absoluteFilePath(QStringLiteral("trend.bin")));
+  auto* trend = Child<TrendView>(&w.dialog, "groupTrend");
+  EXPECT_EQ(trend->pointCount(), 0);
+
+  // An image without an instrument has no history: the chart shows the image's readings.
+  w.Table()->selectRow(0);
+  EXPECT_EQ(w.ViewRows()[0][0], "3");
+  EXPECT_EQ(trend->pointCount(), 6);
+  EXPECT_EQ(trend->markedCount(), 4);
+  EXPECT_THAT(trend->title().toStdString(), ::testing::HasSubstr("Point 3: 6 readings of this "
+                                                                 "image in °C"));
+  w.Click("radio1013");  // imperial: the same readings, in the new unit
+  EXPECT_EQ(trend->pointCount(), 6);
+  EXPECT_THAT(trend->title().toStdString(), ::testing::HasSubstr("in °F"));
+  w.Table()->selectRow(4);
+  EXPECT_EQ(trend->pointCount(), 1);
+  EXPECT_THAT(trend->title().toStdString(), ::testing::HasSubstr("Point 700: 1 reading"));
+}
+
 TEST(Window, TheImageLandsBesideTheReportAndTheReportOpens) {
   Window w;
   Simulator sim;
@@ -603,6 +636,12 @@ TEST(Window, TheImageLandsBesideTheReportAndTheReportOpens) {
   EXPECT_THAT(w.Text("labelSummary").toStdString(),
               ::testing::EndsWith(" Memory image: " + (site + "/KLV480.bin").toStdString()));
   EXPECT_FALSE(w.ViewRows().empty());
+  // Its readings went into the history, and the trend of a point comes from there.
+  EXPECT_THAT(w.Text("labelHistory").toStdString(),
+              ::testing::MatchesRegex("[0-9]+ of [0-9]+ readings new in the history .*"));
+  w.Table()->selectRow(0);
+  EXPECT_THAT(Child<TrendView>(&w.dialog, "groupTrend")->title().toStdString(),
+              ::testing::HasSubstr(" from the history"));
 
   w.Click("buttonOpenReport");
   w.Click("buttonShowFolder");
@@ -699,7 +738,7 @@ TEST(Window, EveryButtonAndGroupHasItsOwnMnemonic) {
     EXPECT_FALSE(keys.contains(key)) << text.toStdString();
     keys += key;
   }
-  EXPECT_EQ(texts.size(), 19);
+  EXPECT_EQ(texts.size(), 22);
   auto* help = Child<QMenu>(&w.dialog, "menuHelp");
   EXPECT_EQ(help->title(), "&Help");
   EXPECT_TRUE(help->actions().contains(Child<QAction>(&w.dialog, "actionAbout")));

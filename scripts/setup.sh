@@ -12,6 +12,7 @@ packages=(
   clang-format                        # the layout check of scripts/test.sh
   lrzsz                               # an independent XMODEM sender for the transfer tests
   qt6-base-dev                        # brelin, the desktop program
+  qt6-charts-dev libqt6opengl6-dev    # the trend chart of the window (Qt Charts needs Qt OpenGL)
   libsqlite3-dev                      # the history of readings (history/)
   xvfb xauth                          # screenshots of the desktop program
   locales                             # a decimal-comma locale for the locale-independence tests

@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     qputenv("BRELIN_TEST_SETTINGS", folder.path().toLocal8Bit());
   }
   const QString settings = qEnvironmentVariable("BRELIN_TEST_SETTINGS");
+  // Get Data keeps its readings in the user's data folder: here, that is this folder.
+  qputenv("XDG_DATA_HOME", settings.toLocal8Bit());
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
   testing::InitGoogleMock(&argc, argv);
