@@ -15,6 +15,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev    # the trend chart of the window (Qt Charts needs Qt OpenGL)
   libsqlite3-dev                      # the history of readings (history/)
   xvfb xauth                          # screenshots of the desktop program
+  x11-apps netpbm                     # xwd and its converters: the screenshot of brelin.exe
   locales                             # a decimal-comma locale for the locale-independence tests
   time                                # peak memory of the downloads in bench/scale.sh
   g++-mingw-w64-x86-64-posix wine64   # the Windows build and its tests under Wine
