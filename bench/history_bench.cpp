@@ -1,9 +1,11 @@
 // The history at scale: an import of 1 000 000 records, a second import of the same image (nothing
-// new), `show` of one point and `points` over the 1 000 000 rows, and the bytes each reading costs.
+// new), `show` of one point and `points` over the 1 000 000 rows, `show` of a point that has them
+// all, and the bytes each reading costs.
 //   history_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -74,7 +76,7 @@ void Import(benchmark::State& state) {
   }
   // Closed: the log is in the file now, and the file is all there is.
   const double bytes = static_cast<double>(fs::file_size(path));
-  state.counters["records"] = static_cast<double>(counts.seen);
+  state.counters["measurements"] = static_cast<double>(counts.seen);  // of kRecords records
   state.counters["added"] = static_cast<double>(counts.added);
   state.counters["bytes_per_reading"] = bytes / static_cast<double>(counts.added);
 }
@@ -104,6 +106,47 @@ void ShowOnePoint(benchmark::State& state) {
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(ShowOnePoint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The worst case: one point that holds all 1 000 000 readings, read and formatted whole.
+void ShowAPointOfAMillion(benchmark::State& state) {
+  static const std::string path = [] {
+    std::vector<std::uint8_t> image(std::size_t{kRecords} * 12);
+    for (std::uint32_t i = 0; i < kRecords; ++i) {
+      std::uint8_t* r = &image[std::size_t{i} * 12];
+      const std::uint32_t t = 1'100'000'000u + 60u * i;
+      const std::uint8_t record[12] = {0x80,
+                                       7 << 3,
+                                       0,
+                                       19,
+                                       0,
+                                       0,
+                                       static_cast<std::uint8_t>(i >> 8 & 0x0F),
+                                       static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(t >> 24),
+                                       static_cast<std::uint8_t>(t >> 16),
+                                       static_cast<std::uint8_t>(t >> 8),
+                                       static_cast<std::uint8_t>(t)};
+      std::copy(record, record + 12, r);
+    }
+    const std::string file = (Space().folder / "one-point.bin").string();
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    std::fwrite(image.data(), 1, image.size(), out);
+    std::fclose(out);
+    const std::string p = Space().Fresh("one-point.sqlite3");
+    History(p, History::Mode::kWrite).Import(kSerial, file);
+    return p;
+  }();
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    const History history(path, History::Mode::kRead);
+    const auto readings = history.Readings(kSerial, 7);
+    const std::string text = brelin::history::FormatReadings(kSerial, 7, readings, {});
+    rows = readings.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["readings"] = static_cast<double>(rows);
+}
+BENCHMARK(ShowAPointOfAMillion)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // `show --point 500` without --serial: finding the instruments of the point comes first.
 void SerialsOfOnePoint(benchmark::State& state) {

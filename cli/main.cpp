@@ -18,6 +18,12 @@
 
 namespace {
 
+#ifdef BRELIN_HISTORY
+constexpr char kSubcommands[] = "analyse, get-data, erase, ports, history";
+#else
+constexpr char kSubcommands[] = "analyse, get-data, erase, ports";
+#endif
+
 // Words before the subcommand that are neither a subcommand nor a program option would otherwise
 // surface as an unrelated "IMAGE is required" or "A subcommand is required". Returns false after
 // naming the first such word.
@@ -31,10 +37,11 @@ bool CheckBeforeSubcommand(const CLI::App& app, int argc, char** argv) {
       continue;
     }
     std::fprintf(stderr,
-                 "brelin-cli: %s: not %s (analyse, get-data, erase, ports, history)\n"
+                 "brelin-cli: %s: not %s (%s)\n"
                  "Run 'brelin-cli --help' for more information.\n",
                  word.c_str(),
-                 word.starts_with('-') ? "an option before the subcommand" : "a subcommand");
+                 word.starts_with('-') ? "an option before the subcommand" : "a subcommand",
+                 kSubcommands);
     return false;
   }
   return true;

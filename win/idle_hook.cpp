@@ -33,18 +33,18 @@ void DispatchPending() {
 }
 
 int WindowIdleHook(serial::Port& port) {
-  // After a wake by the arrival event, one pass sleeps its slice without it: the event fires for
-  // every character, and a stream of them would wake the window a thousand times a second at
-  // 9600 baud (under Wine about a third of a core) when a slice's worth is read at once anyway.
-  // The first character after a quiet line still wakes the window at once.
-  static bool wokeByEvent = false;
+  // The arrival event fires for every character: a line that is delivering would wake the window
+  // a thousand times a second at 9600 baud (under Wine a third of a core), when a slice's worth is
+  // read at once anyway. So the event is waited on only while the line is quiet; once it fired, or
+  // a slice ended with input queued, passes sleep their slice until one ends with nothing queued.
+  static bool lineBusy = false;
   DispatchPending();
   // Input already queued belongs to a caller that is not reading now: the event would not wait.
-  HANDLE event = !wokeByEvent && port.RxUsed() == 0 ? serial::PortArrivalEvent(port) : nullptr;
+  HANDLE event = !lineBusy && port.RxUsed() == 0 ? serial::PortArrivalEvent(port) : nullptr;
   const DWORD woke =
       MsgWaitForMultipleObjectsEx(event != nullptr ? 1 : 0, event != nullptr ? &event : nullptr,
                                   kSliceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  wokeByEvent = event != nullptr && woke == WAIT_OBJECT_0;
+  lineBusy = event != nullptr ? woke == WAIT_OBJECT_0 : port.RxUsed() > 0;
   return 0;
 }
 
