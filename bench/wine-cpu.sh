@@ -3,7 +3,8 @@
 # at the instrument's 9600 baud, measured from its "transfer start" to its "transfer done" only
 # (no start-up, no window creation, no report), as % of one core:
 #   - brelin-cli on Linux (for reference), brelin-cli.exe and the real brelin.exe under Wine;
-#   - for Wine the program and the wineserver apart (utime+stime from /proc/PID/stat);
+#   - the program and the wineserver apart (utime+stime from /proc/PID/stat); the server's share in
+#     the Linux row is its baseline, with no Wine program at work;
 #   - wake-ups per second: the program's voluntary context switches (all its threads);
 #   - then the window's answer time during a second transfer: wine_cpu_drive.exe sends WM_NULL
 #     N times, every 100 ms; median and longest round trip.
@@ -37,10 +38,8 @@ window_exe=$root/$windows/win/brelin.exe
 drive_exe=$root/$windows/bench/wine_cpu_drive.exe
 mkdir -p "$(dirname "$drive_exe")"
 if [[ ! $drive_exe -nt bench/wine_cpu_drive.cpp ]]; then
-  x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Werror -static -municode -o "$drive_exe" \
-    bench/wine_cpu_drive.cpp 2>/dev/null ||
-    x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Werror -static -o "$drive_exe" \
-      bench/wine_cpu_drive.cpp
+  x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -static \
+    -o "$drive_exe" bench/wine_cpu_drive.cpp
 fi
 
 tmp=$(mktemp -d /tmp/brelin-wine-cpu.XXXXXX)
@@ -51,7 +50,7 @@ if [[ -n ${WINE_PREFIX_DIR:-} ]]; then
 fi
 link=$home/com1
 export WINEPREFIX=$home/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-sim_pid= xvfb_pid= server_pid=
+sim_pid='' xvfb_pid='' server_pid=''
 cleanup() {
   [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   "$wineserver" -k 2>/dev/null || true
@@ -162,7 +161,7 @@ drive find 20000 || fail "no Brelin window"
 sleep 1  # past its first paint
 drive click 1003 || fail "could not click Get Data"
 window_span=$(span $window_pid)
-drive done 60000 || fail "Get Data did not end with Done."
+drive wait-done 60000 || fail "Get Data did not end with Done."
 stop_sim
 
 # Again, answering WM_NULL during the transfer.
@@ -172,7 +171,7 @@ wait_log 'transfer start'
 ping=$(drive ping "$pings" 100) || fail "the window did not answer during the transfer"
 grep -q 'transfer done' "$tmp/sim.err" &&
   echo "wine-cpu: the transfer ended before the last ping: use more records" >&2
-drive done 60000 || fail "the second Get Data did not end with Done."
+drive wait-done 60000 || fail "the second Get Data did not end with Done."
 stop_sim
 drive close || fail "could not close the window"
 wait "$window_pid" || fail "brelin.exe ended with status $?"

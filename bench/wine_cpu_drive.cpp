@@ -1,7 +1,7 @@
 // Drives a running brelin.exe from outside for bench/wine-cpu.sh, which compiles it with MinGW:
 //   wine_cpu_drive find MS        waits up to MS milliseconds for the main window
 //   wine_cpu_drive click ID       posts a click on the button ID (Get Data runs inside its click)
-//   wine_cpu_drive done MS        waits up to MS milliseconds for "Done." at the end of the log
+//   wine_cpu_drive wait-done MS   waits up to MS milliseconds for "Done." at the end of the log
 //   wine_cpu_drive ping N MS      N round trips of WM_NULL, one every MS milliseconds; prints the
 //                                 median and the longest in milliseconds
 //   wine_cpu_drive close          posts WM_CLOSE
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     HWND button = GetDlgItem(hwnd, static_cast<int>(arg));
     return button != nullptr && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
   }
-  if (command == "done" && argc == 3)
+  if (command == "wait-done" && argc == 3)
     return WaitFor(arg, [&] { return LogEndsDone(hwnd); }) ? 0 : 1;
   if (command == "ping" && argc == 4 && arg > 0) {
     return Ping(hwnd, static_cast<int>(arg), std::strtoul(argv[3], nullptr, 10));
