@@ -15,12 +15,6 @@
 namespace brelin::app {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 struct Row {
   std::int32_t time;
   report::RowTexts texts;
@@ -72,7 +66,7 @@ std::vector<Row> ImageRows(const std::string& imagePath, int point,
 }  // namespace
 
 Trend TrendOf(const MainModel& model, const std::string& imagePath, int point,
-              std::string_view unit) {
+              std::int32_t chosen) {
   const report::ReportOptions options = ChosenReportOptions(model);
   Trend trend;
   trend.point = point;
@@ -81,12 +75,12 @@ Trend TrendOf(const MainModel& model, const std::string& imagePath, int point,
   if (rows.empty()) rows = ImageRows(imagePath, point, options, trend.note);
 
   const auto valued = [](const Row& row) { return !std::isnan(report::RowValue(row.texts)); };
-  auto chosen = std::find_if(rows.rbegin(), rows.rend(), [&](const Row& row) {
-    return valued(row) && Trimmed(row.texts.unit) == Trimmed(unit);
-  });
-  if (chosen == rows.rend()) chosen = std::find_if(rows.rbegin(), rows.rend(), valued);
-  if (chosen == rows.rend()) return trend;
-  trend.unit = chosen->texts.unit;
+  // By time, not by unit text: the time stays when the operator changes the units.
+  auto unitOf = std::find_if(rows.rbegin(), rows.rend(),
+                             [&](const Row& row) { return valued(row) && row.time == chosen; });
+  if (unitOf == rows.rend()) unitOf = std::find_if(rows.rbegin(), rows.rend(), valued);
+  if (unitOf == rows.rend()) return trend;
+  trend.unit = unitOf->texts.unit;
   for (const Row& row : rows) {
     if (valued(row) && row.texts.unit == trend.unit) {
       trend.points.push_back({row.time, report::RowValue(row.texts)});

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/main_model.h"
@@ -27,11 +26,11 @@ struct Trend {
 // The trend of `point`: every reading of it that the history at model.historyPath holds for the
 // instrument model.deviceInfo names, or, when it holds none (or there is no history, or no known
 // instrument), every reading of it in the image at `imagePath`. Values are those of the report's
-// texts in the model's units. A point may have had several sensors: only readings in `unit`
-// (padding aside) are kept, or, when none is, those in the unit of the newest value; readings
-// without a number are left out. Never throws: an unreadable history or image gives what could be
-// read and says why in `note`.
+// texts in the model's units. A point may have had several sensors: only readings in the unit of
+// the reading at time `chosen` are kept, or, when there is none with a number then, in the unit of
+// the newest value; readings without a number are left out. Never throws: an unreadable history or
+// image gives what could be read and says why in `note`.
 Trend TrendOf(const MainModel& model, const std::string& imagePath, int point,
-              std::string_view unit = {});
+              std::int32_t chosen = 0);
 
 }  // namespace brelin::app

@@ -52,13 +52,13 @@ TEST_F(TrendTest, TheImagesReadingsInTheNewestUnitWithTheReportsMarked) {
   EXPECT_DOUBLE_EQ(trend.points[0].value, 68.0);
   EXPECT_EQ(trend.marked.size(), 3u);
 
-  // The unit of the reading chosen, padding aside; an unknown one gives the newest value's.
-  trend = TrendOf(model, first, 7, "dBuV");
+  // The unit of the reading chosen by its time; one without a number gives the newest value's.
+  trend = TrendOf(model, first, 7, 50);
   EXPECT_EQ(trend.unit, "dBuV");
   EXPECT_EQ(Times(trend.points), (std::vector<std::int32_t>{50}));
   EXPECT_TRUE(trend.marked.empty());
-  EXPECT_EQ(TrendOf(model, first, 7, " \260F ").points.size(), 6u);
-  EXPECT_EQ(TrendOf(model, first, 7, "lux").unit, "\260F");
+  EXPECT_EQ(TrendOf(model, first, 7, 200).points.size(), 6u);
+  EXPECT_EQ(TrendOf(model, first, 7, 350).unit, "\260F");
 
   EXPECT_TRUE(TrendOf(model, first, 9).points.empty());
   trend = TrendOf(model, dir.Path("gone.bin"), 7);

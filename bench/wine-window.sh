@@ -7,9 +7,9 @@
 #   - the window's CPU share while it waits for the operator, for comparison;
 #   - the window's answer time: window_drive.exe sends it WM_NULL N times, every 100 ms, while it
 #     waits with nothing to do, and again during a transfer; median and longest round trip.
-#   bench/wine-window.sh [RECORDS [PINGS]]   defaults 300 30 (about a minute with a fresh prefix)
+#   bench/wine-window.sh [RECORDS [PINGS]]   defaults 1000 30 (about a minute with a fresh prefix)
 # See scripts/wine-window.sh for LINUX_BUILD, WINDOWS_BUILD and WINE_PREFIX_DIR.
-records=${1:-300}
+records=${1:-1000}
 pings=${2:-30}
 source "$(dirname "$0")/../scripts/wine-window.sh"
 

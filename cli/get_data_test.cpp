@@ -182,12 +182,19 @@ TEST_F(GetDataTest, EachDownloadAddsItsNewReadingsToTheHistory) {
   const std::string history = dir_.Path("data/history.sqlite3");
   // The user's data folder unless told otherwise; --no-history keeps it out.
   const std::string xdg = dir_.Path("xdg");
+  const char* before = std::getenv("XDG_DATA_HOME");
+  const std::string saved = before != nullptr ? before : "";
   setenv("XDG_DATA_HOME", xdg.c_str(), 1);
   Result r = Cli({"get-data", "--port", link_, "-o", report_, "--no-history"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_FALSE(std::filesystem::exists(xdg));
   r = Cli({"get-data", "--port", link_, "-o", report_});
   EXPECT_THAT(r.err, HasSubstr(" new in the history " + xdg + "/brelin/history.sqlite3.\n"));
+  if (before != nullptr) {
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
 
   r = Cli({"get-data", "--port", link_, "-o", report_, "--history", history});
   ASSERT_EQ(r.exitStatus, 0) << r.err;

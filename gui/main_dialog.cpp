@@ -511,17 +511,17 @@ void MainDialog::ShowReadings(const std::string& image) {
   viewImage_ = image;
   readings_->SetReadings(app::ReadingsOf(pointTable));
   readings_->SetNote({});
-  ShowTrend(trendPoint_, trendUnit_);
+  ShowTrend(trendPoint_, trendTime_);
 }
 
-void MainDialog::ShowTrend(int point, const QString& unit) {
+void MainDialog::ShowTrend(int point, qint32 timestamp) {
   trendPoint_ = point;
-  trendUnit_ = unit;
+  trendTime_ = timestamp;
   if (point < 0) {
     trend_->Clear(QStringLiteral("Select a reading to see its point's trend."));
     return;
   }
-  trend_->SetTrend(app::TrendOf(*this, viewImage_, point, unit.toLatin1().toStdString()));
+  trend_->SetTrend(app::TrendOf(*this, viewImage_, point, timestamp));
 }
 
 void MainDialog::RerenderReadings() {
@@ -537,7 +537,7 @@ void MainDialog::RerenderReadings() {
     return;
   }
   readings_->SetReadings(app::ReadingsOf(*table));
-  ShowTrend(trendPoint_, trendUnit_);
+  ShowTrend(trendPoint_, trendTime_);
   readings_->SetNote(
       QStringLiteral("Shown in the units chosen now; the report file is rewritten only by the "
                      "next Get Data or Open Image."));

@@ -105,9 +105,9 @@ class MainDialog : public QDialog, public app::MainModel {
   void ShowReadings(const std::string& image);
   // The units changed: the view shows the last image in the new ones; the report stays.
   void RerenderReadings();
-  // The trend of `point` (-1: none) in `unit` from the history, or else from the image the view
-  // shows.
-  void ShowTrend(int point, const QString& unit);
+  // The trend of `point` (-1: none), in the unit of its reading at `timestamp`, from the history or
+  // else from the image the view shows.
+  void ShowTrend(int point, qint32 timestamp);
   void ShowPort();
   void UpdateReportActions();
   QString StartFolder() const;
@@ -139,8 +139,8 @@ class MainDialog : public QDialog, public app::MainModel {
   QSplitter* splitter_;
   ReadingsView* readings_;
   TrendView* trend_;
-  int trendPoint_ = -1;  // the point the trend shows; -1: none
-  QString trendUnit_;    // and the unit of the reading that chose it
+  int trendPoint_ = -1;   // the point the trend shows; -1: none
+  qint32 trendTime_ = 0;  // and the time of the reading that chose it
 };
 
 }  // namespace brelin::gui

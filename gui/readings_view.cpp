@@ -151,11 +151,11 @@ ReadingsView::ReadingsView(QWidget* parent) : QGroupBox(QStringLiteral("Rea&ding
           [this](const QModelIndex& current) {
             const auto row = static_cast<std::size_t>(current.row());
             if (!current.isValid() || row >= model_.table().size()) {
-              Q_EMIT ReadingSelected(-1, {});
+              Q_EMIT ReadingSelected(-1, 0);
               return;
             }
             const app::Reading& reading = model_.table().row(row);
-            Q_EMIT ReadingSelected(reading.point, QString::fromLatin1(reading.unit.c_str()));
+            Q_EMIT ReadingSelected(reading.point, reading.timestamp);
           });
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     model_.SetFilter(text);

@@ -54,9 +54,8 @@ class ReadingsView : public QGroupBox {
   QTableView* table() { return view_; }
 
  Q_SIGNALS:
-  // The operator moved to a reading of `point` in `unit` (as the table shows it); point -1 when
-  // no row is current.
-  void ReadingSelected(int point, const QString& unit);
+  // The operator moved to the reading of `point` at `timestamp`; point -1 when no row is current.
+  void ReadingSelected(int point, qint32 timestamp);
 
  private:
   void ShowCount();

@@ -170,10 +170,9 @@ void History::Prepare(Mode mode) {
     throw HistoryError(path_ + " was made by a newer version of Brelin; it was left as it is");
   }
   if (mode == Mode::kRead) {
+    if (header.fresh()) throw HistoryError(path_ + " holds no readings yet");
     if (header.version < kSchemaVersion) {
-      throw HistoryError(path_ +
-                         " holds no readings yet, or only in an older form that the "
-                         "next import brings up to date");
+      throw HistoryError(path_ + " is of an older version; the next import brings it up to date");
     }
     return;
   }

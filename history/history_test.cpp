@@ -251,6 +251,11 @@ TEST_F(HistoryTest, ReadOnlyFolderAndMissingHistory) {
   EXPECT_EQ(Failure([&] { History(path, History::Mode::kRead); }),
             path + ": there is no history yet; Get Data makes one");
   EXPECT_EQ(dir.Count(), 0u);  // reading makes nothing
+  WriteText(dir.Path("empty"), "");
+  EXPECT_EQ(Failure([&] { History(dir.Path("empty"), History::Mode::kRead); }),
+            dir.Path("empty") + " holds no readings yet");
+  EXPECT_EQ(ReadText(dir.Path("empty")), "");
+  std::filesystem::remove(dir.Path("empty"));
 
   WriteBytes(image, report::GenerateImage(30, 1));
   chmod(dir.path().c_str(), 0755);  // the image stays readable for whoever tries

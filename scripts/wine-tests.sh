@@ -9,7 +9,8 @@
 #      Manager shows;
 #   3. each program's resources as Windows reads them: version, icon, manifest;
 #   4. the installer (scripts/package-windows.sh): a silent install and upgrade, the installed
-#      program runs, the Start-menu shortcut and the Apps entry, a silent removal;
+#      programs run and the installed window opens and closes, the Start-menu shortcut and the
+#      Apps entry, a silent removal;
 #   5. the window's tests (win_window_test.exe) on a virtual X display, each against a fresh
 #      klv480-sim on COM1; the report of its Get Data must equal the Linux analysis too.
 # Needs the Linux build of pty_peer, klv480-sim and brelin-cli (LINUX_BUILD, default build/dev).
@@ -56,16 +57,18 @@ if [[ ! -f $gtest/install/lib/cmake/GTest/GTestConfig.cmake ]]; then
 fi
 cmake --preset windows -B "$windows" >/dev/null
 if $msi_only; then
-  :  # scripts/package-windows.sh builds what it packages
+  cmake --build "$windows" -j2 --target window_drive  # the packages: scripts/package-windows.sh
 elif $driver_only; then
   cmake --build "$windows" -j2 --target win_driver_test
 else
-  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin resource_dump win_window_test
+  cmake --build "$windows" -j2 --target win_driver_test brelin-cli brelin resource_dump \
+    win_window_test window_drive
 fi
 test_exe=$root/$windows/serial/win_driver_test.exe
 cli_exe=$root/$windows/cli/brelin-cli.exe
 dump_exe=$root/$windows/dist/windows/resource_dump.exe
 window_exe=$root/$windows/win/win_window_test.exe
+drive_exe=$root/$windows/dist/windows/window_drive.exe
 
 # A prefix whose COM1 is whatever the symlink $link points at: a fresh one, or the one kept in
 # WINE_PREFIX_DIR, set up by the first run that uses it (wineboot takes about ten seconds).
@@ -198,6 +201,20 @@ msi_tests() {
       fail "the installed $program.exe does not run"
     [[ $shown == "$program $version" ]] || fail "the installed $program.exe says '$shown'"
   done
+  # The installed window opens, and ends normally when asked to close as the close box asks.
+  "$wine" "$folder/brelin.exe" &
+  local window_pid=$! status=0
+  "$wine" "$drive_exe" find 10000 ||
+    { kill "$window_pid" 2>/dev/null || true; fail "the installed brelin.exe shows no window"; }
+  "$wine" "$drive_exe" close || fail "could not close the installed brelin.exe's window"
+  for _ in $(seq 100); do
+    kill -0 "$window_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$window_pid" 2>/dev/null &&
+    { kill "$window_pid" 2>/dev/null || true; fail "the installed brelin.exe did not end"; }
+  wait "$window_pid" || status=$?
+  ((status == 0)) || fail "the installed brelin.exe ended with status $status on WM_CLOSE"
   [[ -f $folder/README.txt ]] || fail "no README.txt installed"
   local link
   link=$(shortcut)
@@ -205,7 +222,7 @@ msi_tests() {
   grep -qaF 'C:\Program Files\Brelin\brelin.exe' "$link" ||
     fail "the Start-menu shortcut does not lead to brelin.exe"
   echo "wine-tests: the MSI upgrades 1.1.0 to $version silently: both programs run from" \
-    "Program Files\\Brelin, Apps lists it, the Start menu has Brelin"
+    "Program Files\\Brelin, its window opens and closes, Apps lists it, the Start menu has Brelin"
 
   msiexec /x "$new"
   [[ -z $(listed_version "$new") ]] || fail "Brelin is still in Apps after its removal"

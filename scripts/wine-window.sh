@@ -20,7 +20,7 @@ fail() {
   exit 1
 }
 
-[[ -f $linux/CMakeCache.txt ]] || cmake --preset dev >/dev/null
+[[ -f $linux/CMakeCache.txt ]] || cmake --preset dev -B "$linux" >/dev/null
 cmake --build "$linux" --target klv480-sim >/dev/null
 cmake --preset windows -B "$windows" >/dev/null
 cmake --build "$windows" -j2 --target brelin brelin-cli window_drive >/dev/null
