@@ -6,97 +6,19 @@
 #   - the program and the wineserver apart (utime+stime from /proc/PID/stat); the server's share in
 #     the Linux row is its baseline, with no Wine program at work;
 #   - wake-ups per second: the program's voluntary context switches (all its threads);
-#   - then the window's answer time during a second transfer: wine_cpu_drive.exe sends WM_NULL
+#   - then the window's answer time during a second transfer: window_drive.exe sends WM_NULL
 #     N times, every 100 ms; median and longest round trip.
 # brelin.exe gets its choices through HKCU\Software\Brelin and Get Data is clicked from outside
-# by bench/wine_cpu_drive.cpp, which this script compiles with MinGW.
-#   bench/wine-cpu.sh [RECORDS [PINGS]]   defaults 1000 50 (each transfer about 15 s)
-#   LINUX_BUILD=DIR, WINDOWS_BUILD=DIR, WINE_PREFIX_DIR=DIR as for scripts/wine-tests.sh
-set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+# by window_drive.exe. bench/wine-window.sh adds the window's share while it waits for the operator.
+#   bench/wine-cpu.sh [RECORDS [PINGS]]   defaults 1000 50 (each transfer about 13 s)
+# See scripts/wine-window.sh for LINUX_BUILD, WINDOWS_BUILD and WINE_PREFIX_DIR.
 records=${1:-1000}
 pings=${2:-50}
-linux=${LINUX_BUILD:-build/dev}
-windows=${WINDOWS_BUILD:-build/windows}
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-
-fail() {
-  echo "wine-cpu: FAILED: $*" >&2
-  exit 1
-}
-
-[[ -f $linux/CMakeCache.txt ]] || cmake --preset dev >/dev/null
-cmake --build "$linux" --target klv480-sim brelin-cli >/dev/null
-cmake --preset windows -B "$windows" >/dev/null
-cmake --build "$windows" -j2 --target brelin brelin-cli >/dev/null
-sim_bin=$root/$linux/sim/klv480-sim
+source "$(dirname "$0")/../scripts/wine-window.sh"
+cmake --build "$linux" --target brelin-cli >/dev/null
 cli_linux=$root/$linux/cli/brelin-cli
-cli_exe=$root/$windows/cli/brelin-cli.exe
-window_exe=$root/$windows/win/brelin.exe
-drive_exe=$root/$windows/bench/wine_cpu_drive.exe
-mkdir -p "$(dirname "$drive_exe")"
-if [[ ! $drive_exe -nt bench/wine_cpu_drive.cpp ]]; then
-  x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -static \
-    -o "$drive_exe" bench/wine_cpu_drive.cpp
-fi
 
-tmp=$(mktemp -d /tmp/brelin-wine-cpu.XXXXXX)
-home=$tmp
-if [[ -n ${WINE_PREFIX_DIR:-} ]]; then
-  mkdir -p "$WINE_PREFIX_DIR"
-  home=$(realpath "$WINE_PREFIX_DIR")
-fi
-link=$home/com1
-export WINEPREFIX=$home/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-sim_pid='' xvfb_pid='' server_pid=''
-cleanup() {
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  "$wineserver" -k 2>/dev/null || true
-  [[ -n $server_pid ]] && wait "$server_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM
-
-# A display of our own.
-for n in $(seq 90 120); do
-  [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 100); do
-    [[ -e /tmp/.X11-unix/X$n ]] && break
-    sleep 0.05
-  done
-  kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]] && export DISPLAY=":$n" && break
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=
-done
-[[ -n $xvfb_pid ]] || fail "no virtual display (Xvfb) could be started"
-
-if [[ ! -f $home/ready ]]; then
-  "$wine" wineboot --init >/dev/null 2>&1
-  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
-  "$wineserver" -w
-  touch "$home/ready"
-fi
-# A server in the foreground, as in scripts/wine-tests.sh, and its process id for its ticks.
-"$wineserver" -f -p &
-server_pid=$!
-for _ in $(seq 20); do
-  "$wine" cmd /c exit >/dev/null 2>&1
-  [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] && break
-  sleep 0.5
-done
-[[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] ||
-  fail "COM1 is not mapped to $link: refusing to open what may be a real serial port"
-export BRELIN_UNDER_WINE=1
-
-start_sim() {
+start_sim() {  # the paced simulator this bench measures against
   rm -f "$link"
   "$sim_bin" --link "$link" --records "$records" --seed 7 --baud 9600 >/dev/null 2>"$tmp/sim.err" &
   sim_pid=$!
@@ -105,11 +27,6 @@ start_sim() {
     sleep 0.05
   done
   fail "klv480-sim did not start"
-}
-stop_sim() {
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
 }
 wait_log() {  # wait_log TEXT: until the simulator has logged TEXT (two minutes at most)
   for _ in $(seq 6000); do
@@ -131,7 +48,6 @@ span() {
     -v t0="$t0" -v t1="$t1" \
     'BEGIN {d = t1 - t0; printf "%.1f %.2f %.2f %.0f", d, 100 * p / hz / d, 100 * s / hz / d, w / d}'
 }
-drive() { "$wine" "$drive_exe" "$@" | tr -d '\r'; }
 
 mkdir "$tmp/work"
 cd "$tmp/work"
