@@ -7,6 +7,9 @@ namespace {
 
 // Longest sleep of one pass: bounds how late a timeout of the serial layer is noticed.
 constexpr DWORD kSliceMs = 10;
+// Slices that must end with nothing queued before a pass waits on the arrival event: longer than
+// the pause between two blocks of a transfer, so a streaming line never arms it.
+constexpr int kQuietSlices = 3;
 
 bool IsDialog(HWND window) {
   return GetClassLongPtrW(window, GCW_ATOM) == reinterpret_cast<ULONG_PTR>(WC_DIALOG);
@@ -33,18 +36,20 @@ void DispatchPending() {
 }
 
 int WindowIdleHook(serial::Port& port) {
-  // The arrival event fires for every character: a line that is delivering would wake the window
-  // a thousand times a second at 9600 baud (under Wine a third of a core), when a slice's worth is
-  // read at once anyway. So the event is waited on only while the line is quiet; once it fired, or
-  // a slice ended with input queued, passes sleep their slice until one ends with nothing queued.
-  static bool lineBusy = false;
+  // The arrival event fires for every character, and under Wine a pending WaitCommEvent is dear:
+  // armed in every pause of a paced transfer it doubles the window's CPU share for no gain in wall
+  // time. So it is waited on only once the line has been quiet for a few slices (a reply that is
+  // awaited); a line that is delivering is read a slice's worth at a time.
+  static int quietSlices = 0;
   DispatchPending();
   // Input already queued belongs to a caller that is not reading now: the event would not wait.
-  HANDLE event = !lineBusy && port.RxUsed() == 0 ? serial::PortArrivalEvent(port) : nullptr;
-  const DWORD woke =
-      MsgWaitForMultipleObjectsEx(event != nullptr ? 1 : 0, event != nullptr ? &event : nullptr,
-                                  kSliceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  lineBusy = event != nullptr ? woke == WAIT_OBJECT_0 : port.RxUsed() > 0;
+  HANDLE event =
+      quietSlices >= kQuietSlices && port.RxUsed() == 0 ? serial::PortArrivalEvent(port) : nullptr;
+  MsgWaitForMultipleObjectsEx(event != nullptr ? 1 : 0, event != nullptr ? &event : nullptr,
+                              kSliceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // What the event or the slice brought is queued now; an event handed out once more after it
+  // fired earlier ends the wait with nothing queued, and the next pass arms it again.
+  quietSlices = port.RxUsed() > 0 ? 0 : quietSlices + 1;
   return 0;
 }
 
