@@ -9,7 +9,8 @@
 #   - then the window's answer time during a second transfer: window_drive.exe sends WM_NULL
 #     N times, every 100 ms; median and longest round trip.
 # brelin.exe gets its choices through HKCU\Software\Brelin and Get Data is clicked from outside
-# by window_drive.exe. bench/wine-window.sh adds the window's share while it waits for the operator.
+# by window_drive.exe. For comparison, the window's share and answer time while it waits for the
+# operator, with no command running.
 #   bench/wine-cpu.sh [RECORDS [PINGS]]   defaults 1000 50 (each transfer about 13 s)
 # See scripts/wine-window.sh for LINUX_BUILD, WINDOWS_BUILD and WINE_PREFIX_DIR.
 records=${1:-1000}
@@ -75,6 +76,13 @@ start_sim
 window_pid=$!
 drive find 20000 || fail "no Brelin window"
 sleep 1  # past its first paint
+idle_t0=$(date +%s.%N) idle_p0=$(ticks $window_pid) idle_s0=$(ticks "$server_pid")
+sleep 5
+idle_share=$(awk -v p=$(($(ticks $window_pid) - idle_p0)) -v s=$(($(ticks "$server_pid") - idle_s0)) \
+  -v hz="$(getconf CLK_TCK)" -v t0="$idle_t0" -v t1="$(date +%s.%N)" \
+  'BEGIN {d = t1 - t0; printf "%.2f %% (program %.2f %%, wineserver %.2f %%)", 100 * (p + s) / hz / d,
+    100 * p / hz / d, 100 * s / hz / d}')
+idle_ping=$(drive ping "$pings" 100) || fail "the waiting window did not answer"
 drive click 1003 || fail "could not click Get Data"
 window_span=$(span $window_pid)
 drive wait-done 60000 || fail "Get Data did not end with Done."
@@ -106,6 +114,9 @@ echo "  program                  span  program wineserver   total wakeup/s  vs c
 row "brelin-cli (Linux)" "$linux_span" "$ref"
 row "brelin-cli.exe (Wine)" "$cli_span" "$ref"
 row "brelin.exe (Wine)" "$window_span" "$ref"
+echo "wine-cpu: brelin.exe waiting for the operator: $idle_share of one core"
+echo "wine-cpu: brelin.exe answers WM_NULL ($pings, every 100 ms):"
+read -r median longest <<<"$idle_ping"
+echo "  waiting for the operator  median $median ms, longest $longest ms"
 read -r median longest <<<"$ping"
-echo "wine-cpu: brelin.exe answers WM_NULL during a transfer ($pings, every 100 ms):" \
-  "median $median ms, longest $longest ms"
+echo "  during a transfer         median $median ms, longest $longest ms"

@@ -1,5 +1,5 @@
 # Sourced by the scripts that run the real brelin.exe under Wine (scripts/screenshot-windows.sh,
-# bench/wine-window.sh): builds it and window_drive.exe, starts a virtual X display and a Wine
+# bench/wine-cpu.sh): builds it and window_drive.exe, starts a virtual X display and a Wine
 # prefix whose COM1 is a link that klv480-sim points at its pty, and cleans up on exit.
 #   LINUX_BUILD=DIR     the Linux build that has klv480-sim (default build/dev)
 #   WINDOWS_BUILD=DIR   the MinGW build directory (default build/windows)
