@@ -19,19 +19,13 @@ source "$(dirname "$0")/../scripts/wine-window.sh"
 cmake --build "$linux" --target brelin-cli >/dev/null
 cli_linux=$root/$linux/cli/brelin-cli
 
-start_sim() {  # the paced simulator this bench measures against
-  rm -f "$link"
-  "$sim_bin" --link "$link" --records "$records" --seed 7 --baud 9600 >/dev/null 2>"$tmp/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [[ -L $link ]] && return 0
-    sleep 0.05
-  done
-  fail "klv480-sim did not start"
+# The paced simulator this bench measures against.
+paced_sim() {
+  start_sim --records "$records" --seed 7 --baud 9600
 }
 wait_log() {  # wait_log TEXT: until the simulator has logged TEXT (two minutes at most)
   for _ in $(seq 6000); do
-    grep -q "$1" "$tmp/sim.err" && return 0
+    grep -q "$1" "$tmp/peer.err" && return 0
     sleep 0.02
   done
   fail "klv480-sim never logged '$1'"
@@ -54,24 +48,24 @@ mkdir "$tmp/work"
 cd "$tmp/work"
 
 # brelin-cli on Linux: no wineserver.
-start_sim
+paced_sim
 "$cli_linux" get-data --port "$link" -o linux.txt >/dev/null 2>&1 &
 pid=$!
 linux_span=$(span $pid)
 wait $pid || fail "brelin-cli get-data"
-stop_sim
+stop_peer
 
-start_sim
+paced_sim
 "$wine" "$cli_exe" get-data --port COM1 -o cli.txt >/dev/null 2>&1 &
 pid=$!
 cli_span=$(span $pid)
 wait $pid || fail "brelin-cli.exe get-data"
-stop_sim
+stop_peer
 
 key='HKCU\Software\Brelin'
 "$wine" reg add "$key" /v Port /t REG_SZ /d COM1 /f >/dev/null 2>&1
 "$wine" reg add "$key" /v OutputFile /t REG_SZ /d window.txt /f >/dev/null 2>&1
-start_sim
+paced_sim
 "$wine" "$window_exe" &
 window_pid=$!
 drive find 20000 || fail "no Brelin window"
@@ -86,17 +80,17 @@ idle_ping=$(drive ping "$pings" 100) || fail "the waiting window did not answer"
 drive click 1003 || fail "could not click Get Data"
 window_span=$(span $window_pid)
 drive wait-done 60000 || fail "Get Data did not end with Done."
-stop_sim
+stop_peer
 
 # Again, answering WM_NULL during the transfer.
-start_sim
+paced_sim
 drive click 1003 || fail "could not click Get Data"
 wait_log 'transfer start'
 ping=$(drive ping "$pings" 100) || fail "the window did not answer during the transfer"
-grep -q 'transfer done' "$tmp/sim.err" &&
+grep -q 'transfer done' "$tmp/peer.err" &&
   echo "wine-cpu: the transfer ended before the last ping: use more records" >&2
 drive wait-done 60000 || fail "the second Get Data did not end with Done."
-stop_sim
+stop_peer
 drive close || fail "could not close the window"
 wait "$window_pid" || fail "brelin.exe ended with status $?"
 

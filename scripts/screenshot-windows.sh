@@ -28,6 +28,6 @@ xwd -root -silent | xwdtopnm 2>/dev/null |
   pnmtopng -compression 9 >"$root/docs/screenshot-windows.png"
 drive close || fail "could not close the window"
 wait "$window_pid" || fail "brelin.exe ended with status $?"
-stop_sim
+stop_peer
 echo "screenshot-windows: docs/screenshot-windows.png, ${width}x$height" \
   "($(head -n2 "$tmp/work/report.txt" | tail -n1 | tr -d '\r'))"

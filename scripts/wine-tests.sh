@@ -28,8 +28,6 @@ driver_only=false msi_only=false window_only=false
 [[ ${WINE_TESTS:-} == driver ]] && driver_only=true
 [[ ${WINE_TESTS:-} == msi ]] && msi_only=true
 [[ ${WINE_TESTS:-} == window ]] && window_only=true
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
 
 fail() {
   echo "wine-tests: FAILED: $*" >&2
@@ -70,88 +68,10 @@ dump_exe=$root/$windows/dist/windows/resource_dump.exe
 window_exe=$root/$windows/win/win_window_test.exe
 drive_exe=$root/$windows/dist/windows/window_drive.exe
 
-# A prefix whose COM1 is whatever the symlink $link points at: a fresh one, or the one kept in
-# WINE_PREFIX_DIR, set up by the first run that uses it (wineboot takes about ten seconds).
-tmp=$(mktemp -d /tmp/brelin-wine.XXXXXX)
-home=$tmp
-if [[ -n ${WINE_PREFIX_DIR:-} ]]; then
-  mkdir -p "$WINE_PREFIX_DIR"
-  home=$(realpath "$WINE_PREFIX_DIR")
-fi
-link=$home/com1
-export WINEPREFIX=$home/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-peer_pid=
-xvfb_pid=
-cleanup() {
-  [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
-  "$wineserver" -k 2>/dev/null || true
-  [[ -n ${server_pid:-} ]] && wait "$server_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM  # so that an interrupted run still cleans up
-
-# The window needs a display: a virtual one unless there is one already. Set before the first
-# Wine program, which starts the desktop that every window of the prefix lives on.
-if ! $driver_only && [[ -z ${DISPLAY:-} ]]; then
-  for n in $(seq 90 120); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-      [[ -e /tmp/.X11-unix/X$n ]] && break
-      sleep 0.05
-    done
-    kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]] && export DISPLAY=":$n" && break
-    wait "$xvfb_pid" 2>/dev/null || true  # the number was taken meanwhile: the next one
-    xvfb_pid=
-  done
-  [[ -n ${DISPLAY:-} ]] || fail "no virtual display (Xvfb) could be started"
-fi
-
-if [[ ! -f $home/ready ]]; then
-  "$wine" wineboot --init >/dev/null 2>&1
-  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
-  # The windows of the window tests inside one virtual desktop: without a window manager, each
-  # window of its own that is hidden waits two seconds for X to confirm it.
-  "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
-  "$wineserver" -w
-  touch "$home/ready"
-fi
-# Our own persistent server, kept in the foreground as a child of this script: a server that
-# daemonises leads a session of its own, takes the first pty it opens as its controlling terminal
-# and floods stderr when that pty hangs up.
-"$wineserver" -f -p &
-server_pid=$!
-# Starting a program lets the mount manager apply the port mapping; on a new or busy machine it
-# may take more than one.
-for _ in $(seq 20); do
-  "$wine" cmd /c exit >/dev/null 2>&1
-  [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] && break
-  sleep 0.5
-done
-[[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" ]] ||
-  fail "COM1 is not mapped to $link: refusing to open what may be a real serial port"
-
-# Starts a peer program that makes $link point at its pty and waits until it has.
-start_peer() {
-  rm -f "$link"
-  "$@" >"$tmp/peer.out" 2>"$tmp/peer.err" &
-  peer_pid=$!
-  for _ in $(seq 100); do
-    [[ -L $link ]] && return 0
-    sleep 0.05
-  done
-  cat "$tmp/peer.err" >&2
-  fail "peer did not start: $*"
-}
-stop_peer() {
-  kill "$peer_pid" 2>/dev/null || true
-  wait "$peer_pid" 2>/dev/null || true
-  peer_pid=
-}
+# A prefix whose COM1 is the link the peers point at; the window needs a display.
+wine_display=any
+$driver_only && wine_display=none
+source scripts/wine-prefix.sh
 
 # 4. The installer. A version below the project's, made from the same files, is installed first
 #    and upgraded; Apps lists a product by its ProductCode, which wixl makes anew for each MSI.
