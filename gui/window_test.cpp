@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/testing/status_lines.h"
 #include "gui/about_dialog.h"
 #include "gui/main_dialog.h"
 #include "gui/port_setup_dialog.h"
@@ -160,12 +161,9 @@ struct Window {
   std::string bar;
 };
 
-const std::string kOpening =
-    "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-    "Opening communication port.\r\n";
-const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
-                                "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
-const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
+using app::testing::kDownloaded;
+using app::testing::kErasing;
+using app::testing::kOpening;
 const char* const kGetBar = "10 ~ 30 50 70 85 100 ";
 const char* const kNoResponse = "No response of KLV480";
 const std::string kDownloadCommands = "UNLOCK,DOWNLOAD,,system,LOCK";

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/testing/status_lines.h"
 #include "serial/clock.h"
 #include "serial/port.h"
 #include "win/dialogs.h"
@@ -41,12 +42,9 @@ void FastPause(std::uint32_t milliseconds) {
   Sleep(milliseconds / kSpeedUp);
 }
 
-const std::string kOpening =
-    "Checking output filename.\r\nCreating output file.\r\nGet data from KLV480.\r\n"
-    "Opening communication port.\r\n";
-const std::string kDownloaded = kOpening + "Downloading data from KLV480.\r\n" +
-                                "Obtaining KLV480 system info.\r\nAnalysing data.\r\n";
-const std::string kErasing = "Get data from KLV480.\r\nOpening communication port.\r\n";
+using app::testing::kDownloaded;
+using app::testing::kErasing;
+using app::testing::kOpening;
 
 // User and kernel time of this process so far.
 double ProcessSeconds() {
