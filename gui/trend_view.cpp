@@ -19,12 +19,18 @@
 namespace brelin::gui {
 namespace {
 
+// Where a time stamp sits on the time axis. The axis labels its values in the machine's local
+// time, but the readings' time stamps are shown as the report shows them, untouched by any time
+// zone: so each one moves by the local offset, and the axis labels it with the report's clock.
+qreal AxisTime(qint64 seconds) {
+  const qint64 offset = QDateTime::fromSecsSinceEpoch(seconds).offsetFromUtc();
+  return static_cast<qreal>(seconds - offset) * 1000.0;
+}
+
 QList<QPointF> PointsOf(const std::vector<app::TrendPoint>& points) {
   QList<QPointF> out;
   out.reserve(static_cast<qsizetype>(points.size()));
-  for (const app::TrendPoint& p : points) {
-    out.append(QPointF(static_cast<double>(p.time) * 1000.0, p.value));
-  }
+  for (const app::TrendPoint& p : points) out.append(QPointF(AxisTime(p.time), p.value));
   return out;
 }
 
@@ -116,8 +122,8 @@ void TrendView::SetTrend(const app::Trend& trend) {
   value_->setRange(low->value - margin, high->value + margin);
   const qint64 first = trend.points.front().time, last = trend.points.back().time;
   const qint64 span = std::max<qint64>((last - first) / 20, 3600);
-  time_->setRange(QDateTime::fromSecsSinceEpoch(first - span, QTimeZone::utc()),
-                  QDateTime::fromSecsSinceEpoch(last + span, QTimeZone::utc()));
+  time_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(first - span))),
+                  QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(last + span))));
   time_->setVisible(true);
   value_->setVisible(true);
   save_->setEnabled(true);

@@ -3,9 +3,12 @@
 
 #include <gmock/gmock.h>
 
+#include <QChartView>
+#include <QDateTimeAxis>
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <ctime>
 
 namespace brelin::gui {
 namespace {
@@ -52,6 +55,36 @@ TEST(TrendView, DrawsThePointsMarksTheReportsAndSavesAPng) {
   view.Clear(QStringLiteral("none"));
   EXPECT_EQ(view.pointCount(), 0);
   EXPECT_FALSE(save->isEnabled());
+}
+
+// The time axis labels a reading with the time the report gives it, in any time zone of the
+// machine.
+TEST(TrendView, TheTimeAxisKeepsTheReportsClock) {
+  const QByteArray zone = qgetenv("TZ");
+  for (const char* machineZone : {"UTC", "America/New_York", "Asia/Kolkata"}) {
+    qputenv("TZ", machineZone);
+    tzset();
+    TrendView view;
+    // 2004-11-09 11:33:20 in the report; the axis starts an hour before the only reading.
+    view.SetTrend({.point = 1,
+                   .unit = "dBuV",
+                   .points = {{1'100'000'000, 3.0}},
+                   .marked = {},
+                   .fromHistory = false,
+                   .note = {}});
+    const auto axes = view.findChild<QChartView*>()->chart()->axes(Qt::Horizontal);
+    ASSERT_EQ(axes.size(), 1);
+    EXPECT_EQ(
+        static_cast<QDateTimeAxis*>(axes[0])->min().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+        "2004-11-09 10:33:20")
+        << machineZone;
+  }
+  if (zone.isNull()) {
+    qunsetenv("TZ");
+  } else {
+    qputenv("TZ", zone);
+  }
+  tzset();
 }
 
 }  // namespace
