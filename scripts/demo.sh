@@ -24,7 +24,9 @@ echo "Simulated KLV480 on $device (link $demo/klv480); downloading at 9600 baud:
 
 report=$demo/report.txt
 start=$SECONDS
-build/dev/cli/brelin-cli get-data --port "$demo/klv480" -o "$report" --image "$demo/KLV480.bin"
+# A simulator's readings stay out of the user's own history.
+build/dev/cli/brelin-cli get-data --port "$demo/klv480" -o "$report" --image "$demo/KLV480.bin" \
+  --history "$demo/history.sqlite3"
 echo "(download and report took $((SECONDS - start)) s; the simulator's side is in $demo/klv480-sim.log)"
 
 echo
