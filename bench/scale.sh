@@ -43,7 +43,7 @@ for c in "${cases[@]}"; do
   for _ in $(seq 100); do [[ -e $work/port ]] && break; sleep 0.05; done
   rm -f "$work/got.bin"
   if /usr/bin/time -f '%e %M' -o "$work/time" "$bin/cli/brelin-cli" get-data --port "$work/port" \
-    -o "$work/report.txt" --image "$work/got.bin" >"$work/cli.log" 2>&1; then
+    -o "$work/report.txt" --image "$work/got.bin" --no-history >"$work/cli.log" 2>&1; then
     cmp -s "$image" "$work/got.bin" && verdict=identical || verdict=DIFFERS
   else
     verdict="FAILED: $(tail -1 "$work/cli.log")"

@@ -70,9 +70,10 @@ Run GetData(const fs::path& dir, unsigned baud, unsigned records) {
   const int cliErr = open((dir / "cli.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int devNull = open("/dev/null", O_WRONLY);
   const auto start = std::chrono::steady_clock::now();
-  const pid_t cli = Spawn({BRELIN_CLI, "get-data", "--port", link, "-o",
-                           (dir / "report.txt").string(), "--image", (dir / "KLV480.bin").string()},
-                          devNull, cliErr);
+  const pid_t cli =
+      Spawn({BRELIN_CLI, "get-data", "--port", link, "-o", (dir / "report.txt").string(), "--image",
+             (dir / "KLV480.bin").string(), "--no-history"},
+            devNull, cliErr);
   int status = 0;
   rusage usage{};
   wait4(cli, &status, 0, &usage);

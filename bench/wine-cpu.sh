@@ -49,7 +49,7 @@ cd "$tmp/work"
 
 # brelin-cli on Linux: no wineserver.
 paced_sim
-"$cli_linux" get-data --port "$link" -o linux.txt >/dev/null 2>&1 &
+"$cli_linux" get-data --port "$link" --no-history -o linux.txt >/dev/null 2>&1 &
 pid=$!
 linux_span=$(span $pid)
 wait $pid || fail "brelin-cli get-data"

@@ -289,7 +289,7 @@ measure() {
   awk -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" \
     '{printf "%.2f s wall, %.1f%% of a core", $1, 100 * ($2 + $3 + ticks / hz) / $1}' "$tmp/time"
 }
-linux_run=$(measure "$cli_linux" get-data --port "$link" -o paced-linux.txt)
+linux_run=$(measure "$cli_linux" get-data --port "$link" --no-history -o paced-linux.txt)
 wine_run=$(measure timeout 120 "$wine" "$cli_exe" get-data --port COM1 -o paced-wine.txt)
 stop_peer
 echo "wine-tests: paced get-data of 300 records: Linux $linux_run; Wine $wine_run"
