@@ -367,6 +367,8 @@ status=0
 wait "$cli_pid" || status=$?
 tr -d '\r' <"$tmp/gone.out" | tail -2
 ((status == 1)) || fail "a line that went away gave exit status $status, not 1"
+grep -q 'the serial line went away' "$tmp/gone.out" ||
+  fail "a line that went away was not named as the reason"
 echo "wine-tests: a line that goes away mid-transfer fails after $((SECONDS - start)) s"
 passed=$((passed + 10))  # the ten checks above
 

@@ -268,6 +268,12 @@ int MapWindowsError(int error) {
     case 2:  // ERROR_FILE_NOT_FOUND
     case 3:  // ERROR_PATH_NOT_FOUND
       return kNoDevice;
+    // What a device that is unplugged or whose line is gone answers, depending on its driver.
+    case 21:    // ERROR_NOT_READY (Wine, when the pty behind a COM port hangs up)
+    case 22:    // ERROR_BAD_COMMAND
+    case 31:    // ERROR_GEN_FAILURE
+    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
+      return kNoDevice;
     case 5:  // ERROR_ACCESS_DENIED
       return kPortInUse;
     // The open errors of the 16-bit communications interface.

@@ -185,6 +185,10 @@ TEST(MapSystemErrorTest, TranslatesWin32Errors) {
   // Negative: the open errors of the 16-bit interface, which keep their meaning.
   const std::pair<int, int> cases[] = {{ERROR_FILE_NOT_FOUND, kNoDevice},
                                        {ERROR_PATH_NOT_FOUND, kNoDevice},
+                                       {ERROR_NOT_READY, kNoDevice},
+                                       {ERROR_BAD_COMMAND, kNoDevice},
+                                       {ERROR_GEN_FAILURE, kNoDevice},
+                                       {ERROR_DEVICE_NOT_CONNECTED, kNoDevice},
                                        {ERROR_ACCESS_DENIED, kPortInUse},
                                        {ERROR_INVALID_PARAMETER, kPlatformFailure},
                                        {-1, kInvalidPort},
@@ -559,7 +563,7 @@ TEST_F(FakedComPortTest, OpenFailuresSayWhatHappenedWhereAndWhatToDo) {
        "again."},
       {ERROR_FILE_NOT_FOUND, kNoDevice, kNoSuchPortHint},
       {ERROR_PATH_NOT_FOUND, kNoDevice, kNoSuchPortHint},
-      {ERROR_GEN_FAILURE, kPlatformFailure, ""},
+      {ERROR_INVALID_FUNCTION, kPlatformFailure, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
@@ -694,7 +698,7 @@ TEST_F(FakedComPortTest, ReadsEndedByALineErrorAreClearedAndReadAsNothing) {
     int result;
   } reads[] = {{'a', 0, 'a'},
                {'b', ERROR_OPERATION_ABORTED, kNothingReceived},
-               {'c', ERROR_GEN_FAILURE, kPlatformFailure}};
+               {'c', ERROR_GEN_FAILURE, kNoDevice}};
   for (const auto& r : reads) {
     SCOPED_TRACE(r.sent);
     fakes.readEndFailure = r.end;
@@ -722,12 +726,15 @@ TEST_F(FakedComPortTest, DeviceFailuresAreReportedNotTakenForData) {
   fakes.writeFailure = 0;
   port->ClearError();
   fakes.clearCommFailure = ERROR_GEN_FAILURE;  // an adapter that was pulled
-  EXPECT_EQ(port->RxUsed(), kPlatformFailure);
+  EXPECT_EQ(port->RxUsed(), kNoDevice);
   char byte = 0;
-  EXPECT_EQ(port->ReadBuffer(&byte, 1), kPlatformFailure);
-  EXPECT_EQ(port->WriteChar('y'), kPlatformFailure);
+  EXPECT_EQ(port->ReadBuffer(&byte, 1), kNoDevice);
+  EXPECT_EQ(port->WriteChar('y'), kNoDevice);
   EXPECT_EQ(port->count, 0u);
-  EXPECT_EQ(port->status, kPlatformFailure);
+  EXPECT_EQ(port->status, kNoDevice);
+  fakes.clearCommFailure = ERROR_INVALID_FUNCTION;  // anything else stays a failure of its own
+  port->ClearError();
+  EXPECT_EQ(port->RxUsed(), kPlatformFailure);
 }
 
 TEST_F(FakedComPortTest, LineControlReachesTheDevice) {
@@ -802,8 +809,8 @@ TEST_F(FakedComPortTest, LineErrorsAndModemLinesShowUntilCleared) {
   ASSERT_EQ(ReadBlock(*port, echoed, 5, kGenerous), kOk);
   EXPECT_STREQ(echoed, "LOCK\n") << "the next command keeps its line end";
   fakes.modemFailure = ERROR_GEN_FAILURE;
-  EXPECT_EQ(port->ModemStatus(), kPlatformFailure);
-  EXPECT_EQ(port->status, kPlatformFailure) << "a query that failed is a failure";
+  EXPECT_EQ(port->ModemStatus(), kNoDevice);
+  EXPECT_EQ(port->status, kNoDevice) << "a query that failed is a failure";
 }
 
 // Input wakes a waiting idle hook through an event: handed out while the wait is in flight, once
@@ -915,8 +922,9 @@ TEST_F(ComPortTest, HangUpEndsTheWaitWithAFailure) {
   EXPECT_EQ(port->WriteChar('x'), kOk);  // the peer goes away on the first byte
   std::uint32_t start = TickCount();
   int result = ReadCharTimed(*port, kGenerous);
-  EXPECT_LT(result, 0);
-  EXPECT_NE(result, kNothingReceived) << "a line that is gone is not a quiet line: " << result;
+  EXPECT_EQ(result, kNoDevice) << "a line that is gone is neither quiet nor a vague failure";
+  port->ClearError();
+  EXPECT_EQ(port->WriteChar('y'), kNoDevice);
   EXPECT_FALSE(TimedOut(start, kGenerous, TickCount()));
 }
 
