@@ -672,6 +672,28 @@ TEST_F(FakedComPortTest, WritesInFlightKeepTheirBytesRoundTheCopyAndTheirRecords
   echoed.assign(bytes.size(), '\0');
   ASSERT_EQ(ReadBlock(*port, echoed.data(), static_cast<unsigned>(echoed.size()), kGenerous), kOk);
   EXPECT_EQ(echoed, bytes);
+
+  // The last free record takes the copy only up to its end: with 15 writes in flight, a write that
+  // would run past the end takes what fits, and no record still in flight is used again.
+  const unsigned at = static_cast<unsigned>(sent.size() + bytes.size()) % kDefaultOutQueueSize;
+  std::string more(
+      kDefaultOutQueueSize - 20 - at + (at > kDefaultOutQueueSize - 20 ? kDefaultOutQueueSize : 0),
+      '.');
+  if (!more.empty()) {
+    ASSERT_EQ(port->WriteBuffer(more.data(), static_cast<unsigned>(more.size())), kOk);
+  }
+  ReleaseWrites();
+  for (char ch = 'A'; ch < 'A' + 15; ++ch) {
+    ASSERT_EQ(port->WriteChar(ch), kOk);
+    more += ch;
+  }
+  EXPECT_EQ(port->WriteBuffer("0123456789", 10), kTxQueueFull);
+  EXPECT_EQ(port->count, 5u) << "up to the end of the copy";
+  more += "01234";
+  ReleaseWrites();
+  echoed.assign(more.size(), '\0');
+  ASSERT_EQ(ReadBlock(*port, echoed.data(), static_cast<unsigned>(echoed.size()), kGenerous), kOk);
+  EXPECT_EQ(echoed, more);
 }
 
 // A line error aborts reads on a device that keeps abort-on-error: cleared, and read as nothing.
